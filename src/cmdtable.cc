@@ -1,0 +1,423 @@
+// The command table and the lookup of command names.
+//
+// The table is constant data, one row per command in identifier order.  The
+// lookup built over it at compile time (an open-addressed hash of the names)
+// gives exactly what a scan of the rows in order would: names are unique, so
+// the first matching row is the only one.
+
+#include <cstring>
+
+#include "teximan.h"
+
+extern constexpr cmdentry cmdtable[CMD_NONE] = {
+	{ doskipline,      "afourpaper"           }, // 0
+	{ doglyph,         "AA"                   }, // 1
+	{ doglyph,         "aa"                   }, // 2
+	{ doacronym,       "acronym"              }, // 3
+	{ dodiacritic,     "'"                    }, // 4
+	{ doglyph,         "AE"                   }, // 5
+	{ doglyph,         "ae"                   }, // 6
+	{ doskipgroup,     "anchor"               }, // 7
+	{ dochapter,       "appendix"             }, // 8
+	{ dochapter,       "appendixsec"          }, // 9
+	{ dosubsect,       "appendixsubsec"       }, // 10
+	{ dosubsubsect,    "appendixsubsubsec"    }, // 11
+	{ dofont,          "asis"                 }, // 12
+	{ doglyph,         "*"                    }, // 13
+	{ doglyph,         "@"                    }, // 14
+	{ doskipline,      "author"               }, // 15
+	{ dofont,          "b"                    }, // 16
+	{ doglyph,         "!"                    }, // 17
+	{ doglyph,         "bullet"               }, // 18
+	{ dofinish,        "bye"                  }, // 19
+	{ dotransparent,   "cartouche"            }, // 20
+	{ dodiacritic,     ","                    }, // 21
+	{ doskipline,      "center"               }, // 22
+	{ dochapter,       "chapter"              }, // 23
+	{ doskipline,      "cindex"               }, // 24
+	{ dodiacritic,     "^"                    }, // 25
+	{ dofont,          "cite"                 }, // 26
+	{ dovariable,      "clear"                }, // 27
+	{ dofont,          "code"                 }, // 28
+	{ doglyph,         ":"                    }, // 29
+	{ nullptr,         "columnfractions"      }, // 30
+	{ doglyph,         "comma"                }, // 31
+	{ dofont,          "command"              }, // 32
+	{ doskipline,      "c"                    }, // 33
+	{ doskipline,      "comment"              }, // 34
+	{ doskipline,      "contents"             }, // 35
+	{ doignblock,      "copying"              }, // 36
+	{ doglyph,         "copyright"            }, // 37
+	{ doindexdefine,   "defcodeindex"         }, // 38
+	{ dodefinition,    "deffn"                }, // 39
+	{ dodefinition,    "deffnx"               }, // 40
+	{ doindexdefine,   "defindex"             }, // 41
+	{ dodefinition,    "defmac"               }, // 42
+	{ dodefinition,    "defmacx"              }, // 43
+	{ dodefinition,    "deftp"                }, // 44
+	{ dodefinition,    "deftpx"               }, // 45
+	{ dodefinition,    "deftypefn"            }, // 46
+	{ dodefinition,    "deftypefnx"           }, // 47
+	{ dodefinition,    "deftypefun"           }, // 48
+	{ dodefinition,    "deftypefunx"          }, // 49
+	{ dodefinition,    "deftypemethod"        }, // 50
+	{ dodefinition,    "deftypemethodx"       }, // 51
+	{ dodefinition,    "deftypevar"           }, // 52
+	{ dodefinition,    "deftypevarx"          }, // 53
+	{ dodefinition,    "deftypevr"            }, // 54
+	{ dodefinition,    "deftypevrx"           }, // 55
+	{ dodefinition,    "defun"                }, // 56
+	{ dodefinition,    "defunx"               }, // 57
+	{ dodefinition,    "defvar"               }, // 58
+	{ dodefinition,    "defvarx"              }, // 59
+	{ dodefinition,    "defvr"                }, // 60
+	{ dodefinition,    "defvrx"               }, // 61
+	{ doignblock,      "detailmenu"           }, // 62
+	{ dofont,          "dfn"                  }, // 63
+	{ doglyph,         "DH"                   }, // 64
+	{ doglyph,         "dh"                   }, // 65
+	{ doskipline,      "dircategory"          }, // 66
+	{ doignblock,      "direntry"             }, // 67
+	{ dofilled,        "display"              }, // 68
+	{ doskipgroup,     "dmn"                  }, // 69
+	{ doignblock,      "documentdescription"  }, // 70
+	{ doskipline,      "documentencoding"     }, // 71
+	{ doskipline,      "documentlanguage"     }, // 72
+	{ dodiacritic,     "dotaccent"            }, // 73
+	{ dodiacritic,     "dotless"              }, // 74
+	{ doglyph,         "dots"                 }, // 75
+	{ doreference,     "email"                }, // 76
+	{ dofont,          "emph"                 }, // 77
+	{ dostrayend,      "end"                  }, // 78
+	{ doglyph,         "enddots"              }, // 79
+	{ doenumlist,      "enumerate"            }, // 80
+	{ dofont,          "env"                  }, // 81
+	{ doglyph,         "equiv"                }, // 82
+	{ doglyph,         "error"                }, // 83
+	{ doglyph,         "euro"                 }, // 84
+	{ doexampleblock,  "example"              }, // 85
+	{ doglyph,         "exclamdown"           }, // 86
+	{ doskipline,      "exdent"               }, // 87
+	{ doglyph,         "expansion"            }, // 88
+	{ dofont,          "file"                 }, // 89
+	{ doskipline,      "finalout"             }, // 90
+	{ doskipline,      "findex"               }, // 91
+	{ dotransparent,   "flushleft"            }, // 92
+	{ dotransparent,   "flushright"           }, // 93
+	{ doskipline,      "firstparagraphindent" }, // 94
+	{ doskipgroup,     "footnote"             }, // 95
+	{ doskipline,      "footnotestyle"        }, // 96
+	{ dotaglist,       "ftable"               }, // 97
+	{ dofilled,        "format"               }, // 98
+	{ doglyph,         "geq"                  }, // 99
+	{ dodiacritic,     "`"                    }, // 100
+	{ dotransparent,   "group"                }, // 101
+	{ doglyph,         "guillemetleft"        }, // 102
+	{ doglyph,         "guillemetright"       }, // 103
+	{ doglyph,         "guillemotleft"        }, // 104
+	{ doglyph,         "guillemotright"       }, // 105
+	{ doglyph,         "guilsinglleft"        }, // 106
+	{ doglyph,         "guilsinglright"       }, // 107
+	{ dodiacritic,     "H"                    }, // 108
+	{ dochapter,       "heading"              }, // 109
+	{ doskipline,      "headings"             }, // 110
+	{ dolistitem,      "headitem"             }, // 111
+	{ doignblock,      "html"                 }, // 112
+	{ doglyph,         "-"                    }, // 113
+	{ dofont,          "i"                    }, // 114
+	{ dovariable,      "ifclear"              }, // 115
+	{ doignblock,      "ifdocbook"            }, // 116
+	{ doignblock,      "ifhtml"               }, // 117
+	{ dotransparent,   "ifinfo"               }, // 118
+	{ dotransparent,   "ifnotdocbook"         }, // 119
+	{ dotransparent,   "ifnothtml"            }, // 120
+	{ dotransparent,   "ifnotinfo"            }, // 121
+	{ doignblock,      "ifnotplaintext"       }, // 122
+	{ dotransparent,   "ifnottex"             }, // 123
+	{ dotransparent,   "ifnotxml"             }, // 124
+	{ dotransparent,   "ifplaintext"          }, // 125
+	{ doignblock,      "iftex"                }, // 126
+	{ dovariable,      "ifset"                }, // 127
+	{ doignblock,      "ifxml"                }, // 128
+	{ doignblock,      "ignore"               }, // 129
+	{ doskipgroup,     "image"                }, // 130
+	{ doincludefile,   "include"              }, // 131
+	{ dofilled,        "indentblock"          }, // 132
+	{ doreference,     "indicateurl"          }, // 133
+	{ doreference,     "inforef"              }, // 134
+	{ doskipline,      "insertcopying"        }, // 135
+	{ dolistitem,      "item"                 }, // 136
+	{ dobulletlist,    "itemize"              }, // 137
+	{ dolistitem,      "itemx"                }, // 138
+	{ dofont,          "kbd"                  }, // 139
+	{ doplaingroup,    "key"                  }, // 140
+	{ doskipline,      "kindex"               }, // 141
+	{ doglyph,         "L"                    }, // 142
+	{ doglyph,         "LaTeX"                }, // 143
+	{ doglyph,         "leq"                  }, // 144
+	{ doshiftsections, "lowersections"        }, // 145
+	{ doglyph,         "l"                    }, // 146
+	{ domacro,         "macro"                }, // 147
+	{ dodiacritic,     "="                    }, // 148
+	{ domath,          "math"                 }, // 149
+	{ doignblock,      "menu"                 }, // 150
+	{ doglyph,         "minus"                }, // 151
+	{ docolumntable,   "multitable"           }, // 152
+	{ doskipline,      "need"                 }, // 153
+	{ doglyph,         "\n"                   }, // 154
+	{ doskipline,      "node"                 }, // 155
+	{ doskipline,      "noindent"             }, // 156
+	{ doglyph,         "O"                    }, // 157
+	{ doglyph,         "OE"                   }, // 158
+	{ doglyph,         "oe"                   }, // 159
+	{ dodiacritic,     "ogonek"               }, // 160
+	{ dofont,          "option"               }, // 161
+	{ doglyph,         "ordf"                 }, // 162
+	{ doglyph,         "ordm"                 }, // 163
+	{ doglyph,         "o"                    }, // 164
+	{ doskipline,      "page"                 }, // 165
+	{ doskipline,      "paragraphindent"      }, // 166
+	{ doglyph,         "."                    }, // 167
+	{ doskipline,      "pindex"               }, // 168
+	{ doglyph,         "pounds"               }, // 169
+	{ doskipline,      "printindex"           }, // 170
+	{ doreference,     "pxref"                }, // 171
+	{ doglyph,         "questiondown"         }, // 172
+	{ doglyph,         "?"                    }, // 173
+	{ doquoteblock,    "quotation"            }, // 174
+	{ doglyph,         "quotedblbase"         }, // 175
+	{ doglyph,         "quotedblleft"         }, // 176
+	{ doglyph,         "quotedblright"        }, // 177
+	{ doglyph,         "quotesinglbase"       }, // 178
+	{ doglyph,         "quoteleft"            }, // 179
+	{ doglyph,         "quoteright"           }, // 180
+	{ dofont,          "r"                    }, // 181
+	{ doshiftsections, "raisesections"        }, // 182
+	{ doplaingroup,    "ref"                  }, // 183
+	{ doskipline,      "refill"               }, // 184
+	{ doglyph,         "registeredsymbol"     }, // 185
+	{ doglyph,         "result"               }, // 186
+	{ dodiacritic,     "ringaccent"           }, // 187
+	{ dofont,          "samp"                 }, // 188
+	{ dofont,          "sansserif"            }, // 189
+	{ doplaingroup,    "sc"                   }, // 190
+	{ dochapter,       "section"              }, // 191
+	{ dovariable,      "set"                  }, // 192
+	{ doskipline,      "setchapternewpage"    }, // 193
+	{ doskipline,      "setcontentsaftertitlepage" }, // 194
+	{ doskipline,      "setfilename"          }, // 195
+	{ dodoctitle,      "settitle"             }, // 196
+	{ doskipline,      "shortcontents"        }, // 197
+	{ dofont,          "slanted"              }, // 198
+	{ doglyph,         "/"                    }, // 199
+	{ dovertspace,     "sp"                   }, // 200
+	{ doglyph,         " "                    }, // 201
+	{ doskipline,      "smallbook"            }, // 202
+	{ dofilled,        "smalldisplay"         }, // 203
+	{ doexampleblock,  "smallexample"         }, // 204
+	{ dofilled,        "smallformat"          }, // 205
+	{ dofilled,        "smallindentblock"     }, // 206
+	{ doglyph,         "{"                    }, // 207
+	{ doglyph,         "}"                    }, // 208
+	{ doglyph,         "ss"                   }, // 209
+	{ dofont,          "strong"               }, // 210
+	{ dosubsect,       "subheading"           }, // 211
+	{ dosubsect,       "subsection"           }, // 212
+	{ dosubsubsect,    "subsubheading"        }, // 213
+	{ dosubsubsect,    "subsubsection"        }, // 214
+	{ doskipline,      "subtitle"             }, // 215
+	{ doskipline,      "summarycontents"      }, // 216
+	{ doskipline,      "synindex"             }, // 217
+	{ doskipline,      "syncodeindex"         }, // 218
+	{ dofont,          "t"                    }, // 219
+	{ docolumntab,     "tab"                  }, // 220
+	{ doglyph,         "\t"                   }, // 221
+	{ dotaglist,       "table"                }, // 222
+	{ doignblock,      "tex"                  }, // 223
+	{ doglyph,         "TeX"                  }, // 224
+	{ doglyph,         "textdegree"           }, // 225
+	{ doglyph,         "TH"                   }, // 226
+	{ doglyph,         "th"                   }, // 227
+	{ doglyph,         "tie"                  }, // 228
+	{ dodiacritic,     "tieaccent"            }, // 229
+	{ dodiacritic,     "~"                    }, // 230
+	{ doskipline,      "tindex"               }, // 231
+	{ doskipline,      "title"                }, // 232
+	{ doplaingroup,    "titlefont"            }, // 233
+	{ doignblock,      "titlepage"            }, // 234
+	{ dotopnode,       "top"                  }, // 235
+	{ dodiacritic,     "u"                    }, // 236
+	{ dodiacritic,     "ubaraccent"           }, // 237
+	{ dodiacritic,     "udotaccent"           }, // 238
+	{ dodiacritic,     "\""                   }, // 239
+	{ dochapter,       "unnumbered"           }, // 240
+	{ dochapter,       "unnumberedsec"        }, // 241
+	{ dosubsect,       "unnumberedsubsec"     }, // 242
+	{ dosubsubsect,    "unnumberedsubsubsec"  }, // 243
+	{ doreference,     "uref"                 }, // 244
+	{ doreference,     "url"                  }, // 245
+	{ doskipline,      ""                     }, // 246
+	{ dodiacritic,     "v"                    }, // 247
+	{ dovariable,      "value"                }, // 248
+	{ dofont,          "var"                  }, // 249
+	{ doverb,          "verb"                 }, // 250
+	{ doverbatim,      "verbatim"             }, // 251
+	{ doverbatimfile,  "verbatiminclude"      }, // 252
+	{ doskipline,      "vindex"               }, // 253
+	{ dovertspace,     "vskip"                }, // 254
+	{ dotaglist,       "vtable"               }, // 255
+	{ doplaingroup,    "w"                    }, // 256
+	{ doreference,     "xref"                 }, // 257
+};
+
+static_assert(sizeof(cmdtable) / sizeof(cmdtable[0]) == 258);
+static_assert(cmdtable[CMD_end].len == 3 && cmdtable[CMD_end].fn == dostrayend);
+static_assert(cmdtable[CMD_columnfractions].fn == nullptr && cmdtable[CMD_columnfractions].len == 15);
+static_assert(cmdtable[CMD_value].fn == dovariable && cmdtable[CMD_value].len == 5);
+static_assert(cmdtable[CMD_USERINDEX].len == 0 && cmdtable[CMD_USERINDEX].fn == doskipline);
+static_assert(cmdtable[CMD_tab].len == 3 && cmdtable[CMD_TAB].name[0] == '\t');
+static_assert(cmdtable[CMD_bye].fn == dofinish && cmdtable[CMD_top].fn == dotopnode);
+
+// Each definition command's "x" form directly follows its block form.
+constexpr bool xformsfollow()
+{
+	const cmdid blocks[] = {CMD_deffn, CMD_defmac, CMD_deftp, CMD_deftypefn,
+	    CMD_deftypefun, CMD_deftypemethod, CMD_deftypevar, CMD_deftypevr,
+	    CMD_defun, CMD_defvar, CMD_defvr};
+	for (cmdid b : blocks) {
+		const cmdentry &blk = cmdtable[b], &x = cmdtable[b + 1];
+		if (blk.fn != dodefinition || x.fn != dodefinition || x.len != blk.len + 1)
+			return false;
+		if (std::string_view(x.name, blk.len) != std::string_view(blk.name, blk.len) ||
+		    x.name[blk.len] != 'x')
+			return false;
+	}
+	return true;
+}
+static_assert(xformsfollow());
+
+namespace {
+
+constexpr uint32_t namehash(const char *s, size_t n)
+{
+	uint32_t h = 2166136261u;
+	for (size_t i = 0; i < n; i++)
+		h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
+	return h;
+}
+
+constexpr size_t SLOTS = 1024; // a power of two, four times the rows
+constexpr uint16_t EMPTY = 0xffff;
+
+struct lookuptable {
+	uint16_t slot[SLOTS];
+	size_t maxlen;
+};
+
+constexpr lookuptable buildlookup()
+{
+	lookuptable t{};
+	for (uint16_t &s : t.slot)
+		s = EMPTY;
+	for (unsigned id = 0; id < CMD_NONE; id++) {
+		const cmdentry &e = cmdtable[id];
+		if (e.len == 0)
+			continue; // the entry command of declared indexes has no name
+		t.maxlen = e.len > t.maxlen ? e.len : t.maxlen;
+		size_t i = namehash(e.name, e.len) & (SLOTS - 1);
+		while (t.slot[i] != EMPTY)
+			i = (i + 1) & (SLOTS - 1);
+		t.slot[i] = static_cast<uint16_t>(id);
+	}
+	return t;
+}
+
+constexpr lookuptable lookup = buildlookup();
+
+constexpr cmdid findcmd(const char *s, size_t n)
+{
+	if (n == 0 || n > lookup.maxlen)
+		return CMD_NONE;
+	std::string_view name(s, n);
+	for (size_t i = namehash(s, n) & (SLOTS - 1); lookup.slot[i] != EMPTY; i = (i + 1) & (SLOTS - 1)) {
+		const cmdentry &e = cmdtable[lookup.slot[i]];
+		if (std::string_view(e.name, e.len) == name)
+			return static_cast<cmdid>(lookup.slot[i]);
+	}
+	return CMD_NONE;
+}
+
+// The lookup agrees with a scan in row order: every named row finds itself,
+// and no two rows share a name.
+constexpr bool lookupagrees()
+{
+	for (unsigned id = 0; id < CMD_NONE; id++) {
+		const cmdentry &e = cmdtable[id];
+		if (e.len != 0 && findcmd(e.name, e.len) != id)
+			return false;
+		for (unsigned j = 0; j < id; j++)
+			if (std::string_view(cmdtable[j].name, cmdtable[j].len) ==
+			    std::string_view(e.name, e.len))
+				return false;
+	}
+	return true;
+}
+static_assert(lookupagrees());
+
+// Bytes that end an alphabetic command name after its first letter.
+constexpr struct namestops {
+	bool stop[256];
+	constexpr namestops() : stop{}
+	{
+		for (unsigned char c : {' ', '\t', '\n', '@', '{', '}'})
+			stop[c] = true;
+	}
+} namestop;
+
+} // namespace
+
+// Reads the command whose "@" stands at pos.  end is set just past what was
+// read; nothing in the state moves.  A user macro comes back through `macro`
+// with CMD_NONE.  Built-in names win over declared indexes, and those over
+// macros.
+cmdid texicmd(texistate *p, size_t pos, size_t &end, const macrodef **macro)
+{
+	if (macro)
+		*macro = nullptr;
+	end = pos;
+	size_t size = BUFSZ(p);
+	if (pos >= size)
+		return CMD_NONE;
+	end = pos + 1;
+	if (end >= size)
+		return CMD_NONE;
+
+	const char *s = BUFAT(p, end);
+	size_t avail = size - end;
+	if (!letterbyte(static_cast<unsigned char>(s[0]))) {
+		end = pos + 2;
+		cmdid id = findcmd(s, 1);
+		if (id == CMD_NONE)
+			texiwarning(p, "bad command: @%c", s[0]);
+		return id;
+	}
+
+	size_t n = 1;
+	while (n < avail && !namestop.stop[static_cast<unsigned char>(s[n])])
+		n++;
+	end = pos + 1 + n;
+
+	cmdid id = findcmd(s, n);
+	if (id != CMD_NONE)
+		return id;
+	if (n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 &&
+	    p->indexnames.find(std::string_view(s, n - 5)) != p->indexnames.end())
+		return CMD_USERINDEX;
+	if (auto m = p->macros.find(std::string_view(s, n)); m != p->macros.end()) {
+		if (macro)
+			*macro = &m->second;
+		return CMD_NONE;
+	}
+	texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
+	return CMD_NONE;
+}

@@ -1,0 +1,5 @@
+// Definition blocks.
+
+#include "../teximan.h"
+
+void dodefinition(texistate *, cmdid, size_t &) {}

@@ -1,0 +1,32 @@
+// The command line.  Options are parsed here alone; the converter proper is
+// entered with them and returns the exit status.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "teximan.h"
+
+int main(int argc, char *argv[])
+{
+	const char *prog = "teximan";
+	if (argc > 0 && argv[0] != nullptr) {
+		const char *slash = std::strrchr(argv[0], '/');
+		prog = slash ? slash + 1 : argv[0];
+	}
+
+	texioptions opt;
+	int c;
+	// "+": stop at the first operand, as POSIX getopt does.
+	while ((c = getopt(argc, argv, "+I:")) != -1) {
+		if (c != 'I') {
+			std::fprintf(stderr, "usage: %s [-Idirs] [file]\n", prog);
+			return 1;
+		}
+		opt.incdirs = optarg; // only the last list counts
+	}
+	if (optind < argc)
+		opt.file = argv[optind]; // further operands are ignored
+	return texiconvert(opt);
+}

@@ -1,0 +1,291 @@
+// The command dispatch and the loops with which handlers consume their
+// arguments: a braced group, the rest of a line, one token of a line, a
+// block up to its @end line, and one argument of a comma-separated list.
+// Each applies the same element rules inside: commands are dispatched, words
+// written, white space flowed.
+
+#include <cassert>
+#include <climits>
+#include <cstring>
+
+#include "teximan.h"
+
+namespace {
+
+// Counts the handler calls made by the dispatch that are still running.
+struct depthguard {
+	texistate *p;
+	explicit depthguard(texistate *st) : p(st) { p->handlerdepth++; }
+	~depthguard() { p->handlerdepth--; }
+	depthguard(const depthguard &) = delete;
+	depthguard &operator=(const depthguard &) = delete;
+};
+
+// A brace where none belongs is reported (while output is live) and dropped.
+void strayb(texistate *p, size_t &pos)
+{
+	if (!p->ignoredepth)
+		texiwarning(p, "unexpected \"%c\"", BUF(p, pos));
+	stepone(p, pos);
+}
+
+void skipwhite(texistate *p, size_t &pos)
+{
+	size_t end = pos, size = BUFSZ(p);
+	while (end < size && whitebyte(BUF(p, end)))
+		end++;
+	advanceto(p, pos, end);
+}
+
+} // namespace
+
+// Runs what the lookup found, with the position just past the command name.
+// Each block and each braced argument is a handler call inside the handler
+// of its container, so the depth of such calls is bounded: a crash is never
+// an answer to input, and real documents nest a few dozen levels at most.
+void texirun(texistate *p, cmdid cmd, const macrodef *macro, size_t &pos)
+{
+	if (macro != nullptr) {
+		texiexecmacro(p, *macro, pos);
+		return;
+	}
+	if (cmd == CMD_NONE || cmdtable[cmd].fn == nullptr)
+		return;
+	if (p->handlerdepth >= MAXHANDLERDEPTH)
+		texierror(p, "nesting too deep");
+	depthguard guard(p);
+	cmdtable[cmd].fn(p, cmd, pos);
+}
+
+void texidispatch(texistate *p, size_t &pos)
+{
+	size_t end;
+	const macrodef *macro;
+	cmdid cmd = texicmd(p, pos, end, &macro);
+	advanceto(p, pos, end);
+	texirun(p, cmd, macro, pos);
+}
+
+void parseelement(texistate *p, size_t &pos)
+{
+	skipspace(p, pos);
+	if (pos >= BUFSZ(p))
+		return;
+	switch (BUF(p, pos)) {
+	case '@':
+		texidispatch(p, pos);
+		break;
+	case '{':
+	case '}':
+		strayb(p, pos);
+		break;
+	default:
+		emitword(p, pos, 0);
+		break;
+	}
+}
+
+// ---------------------------------------------------------------------------
+// The loops.  None counts brace nesting: braces that belong to a command
+// inside are consumed by its handler, so the first bare "}" ends a group or
+// an argument list.  Every loop ends, silently, at the end of the innermost
+// input.
+
+void parsegroup(texistate *p, size_t &pos)
+{
+	skipwhite(p, pos);
+	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
+		return;
+	stepone(p, pos);
+	for (;;) {
+		skipspace(p, pos);
+		if (pos >= BUFSZ(p))
+			return;
+		switch (BUF(p, pos)) {
+		case '@':
+			texidispatch(p, pos);
+			break;
+		case '{':
+			strayb(p, pos);
+			break;
+		case '}':
+			stepone(p, pos);
+			return;
+		default:
+			emitword(p, pos, 0);
+			break;
+		}
+	}
+}
+
+// The rest of the line, up to and including its newline.  A command that
+// consumes the newline itself (a comment, say) carries the line on into the
+// next one.
+void parserestofline(texistate *p, size_t &pos)
+{
+	for (;;) {
+		if (pos >= BUFSZ(p))
+			return;
+		char c = BUF(p, pos);
+		if (c == '\n') {
+			stepone(p, pos);
+			return;
+		}
+		while (blankbyte(c)) {
+			p->pendingspace = 1;
+			if (p->literaldepth)
+				outchar(p, c);
+			stepone(p, pos);
+			if (pos >= BUFSZ(p))
+				return;
+			c = BUF(p, pos);
+		}
+		switch (c) {
+		case '@':
+			texidispatch(p, pos);
+			break;
+		case '{':
+		case '}':
+			strayb(p, pos);
+			break;
+		default:
+			// At a newline this only settles the owed space.
+			emitword(p, pos, 0);
+			break;
+		}
+	}
+}
+
+// One token of a line: a word, a command with its arguments, or a braced
+// group.  Returns 0, consuming nothing more, at the newline or the end.
+int parselinetoken(texistate *p, size_t &pos)
+{
+	if (pos >= BUFSZ(p))
+		return 0;
+	while (blankbyte(BUF(p, pos))) {
+		p->pendingspace = 1;
+		stepone(p, pos);
+		if (pos >= BUFSZ(p))
+			return 0;
+	}
+	if (BUF(p, pos) == '\n')
+		return 0;
+	if (BUF(p, pos) == '{')
+		parsegroup(p, pos);
+	else
+		parseelement(p, pos);
+	return 1;
+}
+
+// A block body, up to the @end line that names it; the position is left on
+// that line's newline.  Only the first bytes after "@end" are compared, and
+// an @end line for another block is dropped with a warning.
+void parseto(texistate *p, size_t &pos, const char *endtok)
+{
+	size_t endtoksz = std::strlen(endtok);
+	assert(endtoksz > 0);
+	for (;;) {
+		skipspace(p, pos);
+		if (pos >= BUFSZ(p))
+			return;
+		switch (BUF(p, pos)) {
+		case '@': {
+			size_t end;
+			const macrodef *macro;
+			cmdid cmd = texicmd(p, pos, end, &macro);
+			advanceto(p, pos, end);
+			if (cmd != CMD_end) {
+				texirun(p, cmd, macro, pos);
+				break;
+			}
+			skipblanks(p, pos);
+			if (BUFSZ(p) - pos >= endtoksz && std::memcmp(BUFAT(p, pos), endtok, endtoksz) == 0) {
+				skiptoeol(p, pos, 0);
+				return;
+			}
+			if (!p->ignoredepth)
+				texiwarning(p, "unexpected \"end\"");
+			skiptoeol(p, pos, 0);
+			break;
+		}
+		case '{':
+		case '}':
+			strayb(p, pos);
+			break;
+		default:
+			emitword(p, pos, 0);
+			break;
+		}
+	}
+}
+
+// One argument of a braced, comma-separated list.  Returns 1 when a comma
+// ended it, 0 at the closing brace, at the end of the input, or when the
+// list has not started and no "{" follows.
+int parsenextarg(texistate *p, size_t &pos, int started)
+{
+	skipwhite(p, pos);
+	if (pos >= BUFSZ(p))
+		return 0;
+	if (!started) {
+		if (BUF(p, pos) != '{')
+			return 0;
+		stepone(p, pos);
+	}
+	for (;;) {
+		skipspace(p, pos);
+		if (pos >= BUFSZ(p))
+			return 0;
+		switch (BUF(p, pos)) {
+		case ',':
+			stepone(p, pos);
+			return 1;
+		case '}':
+			stepone(p, pos);
+			return 0;
+		case '@':
+			texidispatch(p, pos);
+			break;
+		case '{':
+			strayb(p, pos);
+			break;
+		default:
+			emitword(p, pos, ',');
+			break;
+		}
+	}
+}
+
+// ---------------------------------------------------------------------------
+// Generic handlers
+
+// Commands whose whole line is dropped unread.
+void doskipline(texistate *p, cmdid, size_t &pos)
+{
+	skiptoeol(p, pos, 1);
+}
+
+// Commands whose braced group is parsed but not written.
+void doskipgroup(texistate *p, cmdid, size_t &pos)
+{
+	p->ignoredepth++;
+	parsegroup(p, pos);
+	p->ignoredepth--;
+}
+
+// Commands whose braced group is written as plain text.
+void doplaingroup(texistate *p, cmdid, size_t &pos)
+{
+	parsegroup(p, pos);
+}
+
+// @end outside the block loop that would have taken it.
+void dostrayend(texistate *p, cmdid, size_t &pos)
+{
+	skipblanks(p, pos);
+	size_t start = pos;
+	skiptoeol(p, pos, 0);
+	size_t n = pos - start;
+	texiwarning(p, "unexpected \"end\": %.*s", n > INT_MAX ? INT_MAX : static_cast<int>(n), BUFAT(p, start));
+	skiptoeol(p, pos, 1);
+}

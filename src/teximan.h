@@ -1,0 +1,393 @@
+// The converter's shared state, command identifiers and the operations that
+// every subsystem uses.  One texistate exists per run; it is the first
+// argument of every operation and is never copied.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#if defined(__GNUC__)
+#define TEXI_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define TEXI_PRINTF(a, b)
+#endif
+
+// ---------------------------------------------------------------------------
+// Command identifiers: the row of each command in cmdtable.  Handlers that
+// serve several commands compare, range over and index by these values, so
+// the order is fixed.
+
+enum cmdid : unsigned {
+	CMD_afourpaper, CMD_AA, CMD_aa, CMD_acronym, CMD_ACUTE,
+	CMD_AE, CMD_ae, CMD_anchor, CMD_appendix, CMD_appendixsec,
+	CMD_appendixsubsec, CMD_appendixsubsubsec, CMD_asis, CMD_ASTERISK, CMD_AT,
+	CMD_author, CMD_b, CMD_EXCLAM, CMD_bullet, CMD_bye,
+	CMD_cartouche, CMD_CEDILLA, CMD_center, CMD_chapter, CMD_cindex,
+	CMD_CIRCUMFLEX, CMD_cite, CMD_clear, CMD_code, CMD_COLON,
+	CMD_columnfractions, CMD_comma, CMD_command, CMD_c, CMD_comment,
+	CMD_contents, CMD_copying, CMD_copyright, CMD_defcodeindex, CMD_deffn,
+	CMD_deffnx, CMD_defindex, CMD_defmac, CMD_defmacx, CMD_deftp,
+	CMD_deftpx, CMD_deftypefn, CMD_deftypefnx, CMD_deftypefun, CMD_deftypefunx,
+	CMD_deftypemethod, CMD_deftypemethodx, CMD_deftypevar, CMD_deftypevarx, CMD_deftypevr,
+	CMD_deftypevrx, CMD_defun, CMD_defunx, CMD_defvar, CMD_defvarx,
+	CMD_defvr, CMD_defvrx, CMD_detailmenu, CMD_dfn, CMD_DH,
+	CMD_dh, CMD_dircategory, CMD_direntry, CMD_display, CMD_dmn,
+	CMD_documentdescription, CMD_documentencoding, CMD_documentlanguage, CMD_dotaccent, CMD_dotless,
+	CMD_dots, CMD_email, CMD_emph, CMD_end, CMD_enddots,
+	CMD_enumerate, CMD_env, CMD_equiv, CMD_error, CMD_euro,
+	CMD_example, CMD_exclamdown, CMD_exdent, CMD_expansion, CMD_file,
+	CMD_finalout, CMD_findex, CMD_flushleft, CMD_flushright, CMD_firstparagraphindent,
+	CMD_footnote, CMD_footnotestyle, CMD_ftable, CMD_format, CMD_geq,
+	CMD_GRAVE, CMD_group, CMD_guillemetleft, CMD_guillemetright, CMD_guillemotleft,
+	CMD_guillemotright, CMD_guilsinglleft, CMD_guilsinglright, CMD_H, CMD_heading,
+	CMD_headings, CMD_headitem, CMD_html, CMD_HYPHEN, CMD_i,
+	CMD_ifclear, CMD_ifdocbook, CMD_ifhtml, CMD_ifinfo, CMD_ifnotdocbook,
+	CMD_ifnothtml, CMD_ifnotinfo, CMD_ifnotplaintext, CMD_ifnottex, CMD_ifnotxml,
+	CMD_ifplaintext, CMD_iftex, CMD_ifset, CMD_ifxml, CMD_ignore,
+	CMD_image, CMD_include, CMD_indentblock, CMD_indicateurl, CMD_inforef,
+	CMD_insertcopying, CMD_item, CMD_itemize, CMD_itemx, CMD_kbd,
+	CMD_key, CMD_kindex, CMD_L, CMD_LaTeX, CMD_leq,
+	CMD_lowersections, CMD_l, CMD_macro, CMD_MACRON, CMD_math,
+	CMD_menu, CMD_minus, CMD_multitable, CMD_need, CMD_NEWLINE,
+	CMD_node, CMD_noindent, CMD_O, CMD_OE, CMD_oe,
+	CMD_ogonek, CMD_option, CMD_ordf, CMD_ordm, CMD_o,
+	CMD_page, CMD_paragraphindent, CMD_PERIOD, CMD_pindex, CMD_pounds,
+	CMD_printindex, CMD_pxref, CMD_questiondown, CMD_QUESTION, CMD_quotation,
+	CMD_quotedblbase, CMD_quotedblleft, CMD_quotedblright, CMD_quotesinglbase, CMD_quoteleft,
+	CMD_quoteright, CMD_r, CMD_raisesections, CMD_ref, CMD_refill,
+	CMD_registeredsymbol, CMD_result, CMD_ringaccent, CMD_samp, CMD_sansserif,
+	CMD_sc, CMD_section, CMD_set, CMD_setchapternewpage, CMD_setcontentsaftertitlepage,
+	CMD_setfilename, CMD_settitle, CMD_shortcontents, CMD_slanted, CMD_SLASH,
+	CMD_sp, CMD_SPACE, CMD_smallbook, CMD_smalldisplay, CMD_smallexample,
+	CMD_smallformat, CMD_smallindentblock, CMD_LBRACE, CMD_RBRACE, CMD_ss,
+	CMD_strong, CMD_subheading, CMD_subsection, CMD_subsubheading, CMD_subsubsection,
+	CMD_subtitle, CMD_summarycontents, CMD_synindex, CMD_syncodeindex, CMD_t,
+	CMD_tab, CMD_TAB, CMD_table, CMD_tex, CMD_TeX,
+	CMD_textdegree, CMD_TH, CMD_th, CMD_tie, CMD_tieaccent,
+	CMD_TILDE, CMD_tindex, CMD_title, CMD_titlefont, CMD_titlepage,
+	CMD_top, CMD_u, CMD_ubaraccent, CMD_udotaccent, CMD_UMLAUT,
+	CMD_unnumbered, CMD_unnumberedsec, CMD_unnumberedsubsec, CMD_unnumberedsubsubsec, CMD_uref,
+	CMD_url, CMD_USERINDEX, CMD_v, CMD_value, CMD_var,
+	CMD_verb, CMD_verbatim, CMD_verbatiminclude, CMD_vindex, CMD_vskip,
+	CMD_vtable, CMD_w, CMD_xref,
+	CMD_NONE, // one past the last row: nothing to run
+};
+
+enum listkind { LIST_NONE, LIST_TAG, LIST_ITEM, LIST_TABLE };
+enum inputkind { INPUT_FILE, INPUT_STDIN };
+
+struct texistate;
+
+// Every handler is entered with the position just past the command name,
+// consumes its own arguments, leaves the position where parsing goes on, and
+// writes only through the writer.  Handlers that serve several commands tell
+// them apart by the identifier.
+using cmdhandler = void (*)(texistate *p, cmdid cmd, size_t &pos);
+
+struct cmdentry {
+	cmdhandler fn;    // null for @columnfractions alone
+	const char *name; // without the "@"
+	size_t len;
+
+	template <size_t N>
+	constexpr cmdentry(cmdhandler f, const char (&s)[N]) : fn(f), name(s), len(N - 1)
+	{
+	}
+};
+
+extern const cmdentry cmdtable[CMD_NONE];
+
+// ---------------------------------------------------------------------------
+// The text of one input.  Positions are logical offsets that never move: an
+// expansion inserted at the position makes the text longer after it.  The
+// bytes already consumed are not kept (but for the one just before the last
+// insertion point), so an insertion reuses the room they leave and costs only
+// the inserted bytes, whatever the size of the document.
+//
+// Physical layout: data[live .. live + (size - origin)) holds the logical
+// bytes from offset `origin` on.  Every byte at or after `origin` can be read;
+// of the bytes before it only the one at origin - 1 (`before`).
+
+class textbuf {
+public:
+	textbuf() = default;
+	textbuf(const textbuf &) = delete;
+	textbuf &operator=(const textbuf &) = delete;
+	textbuf(textbuf &&) = default;
+	textbuf &operator=(textbuf &&) = default;
+	void swap(textbuf &o) noexcept { std::swap(*this, o); }
+
+	// Logical length of the text.
+	size_t size() const { return size_; }
+
+	// Pointer to the byte at logical offset pos, which must not lie before
+	// the last insertion point; valid until the next insertion.
+	const char *at(size_t pos) const { return data_.get() + live_ + (pos - origin_); }
+
+	// The byte at any offset from origin - 1 on.
+	char byte(size_t pos) const { return pos >= origin_ ? *at(pos) : before_; }
+
+	// Filling a new text: room for cap bytes (null when memory runs out),
+	// then the number of bytes put there.
+	char *grow(size_t cap);
+	void adopt(size_t size);
+	size_t capacity() const { return cap_; }
+
+	// Insert n bytes at logical offset pos (not before the last insertion
+	// point).  Returns false when memory runs out.
+	bool insert(size_t pos, const char *s, size_t n);
+
+	void release();
+
+private:
+	struct freer {
+		void operator()(char *b) const { std::free(b); }
+	};
+	std::unique_ptr<char[], freer> data_;
+	size_t cap_ = 0;    // bytes allocated
+	size_t live_ = 0;   // physical offset of logical `origin_`
+	size_t origin_ = 0; // last insertion point
+	size_t size_ = 0;   // logical size
+	char before_ = 0;   // the byte at origin_ - 1
+};
+
+// One entry of the input stack.
+struct texiinput {
+	inputkind kind = INPUT_FILE;
+	std::string name; // as opened, or "<stdin>": names the input in diagnostics
+	size_t line = 0;  // zero-based line of the position
+	size_t col = 0;   // zero-based column: bytes since the last newline
+	textbuf text;
+	size_t splicerem = 0; // inserted bytes still ahead of the position
+
+	// The current expansion run: expansions inserted since a byte of this
+	// input's own text was last consumed.  Own bytes are the only ones that
+	// move line and col, so a run is identified by where they stand.
+	size_t runline = SIZE_MAX, runcol = 0;
+	size_t runexpansions = 0, runbytes = 0;
+};
+
+struct macrodef {
+	std::string key;
+	std::string value; // the body; ends with a newline unless empty
+	std::vector<std::string> args;
+};
+
+// Hash and equality that let string_view probe string-keyed tables without
+// building a string.
+struct texihash {
+	using is_transparent = void;
+	size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using texiequal = std::equal_to<>;
+
+template <typename T>
+using namedmap = std::unordered_map<std::string, T, texihash, texiequal>;
+using nameset = std::unordered_set<std::string, texihash, texiequal>;
+
+// How a run ends from any depth: the converter unwinds to its entry, which
+// releases everything and returns the status.
+struct texiexit {
+	int status;
+};
+
+constexpr size_t MAXINPUTS = 64;
+constexpr size_t MAXHANDLERDEPTH = 1000;
+constexpr size_t MAXRUNEXPANSIONS = 100000;
+constexpr size_t MAXRUNBYTES = 16u << 20;
+constexpr size_t WRAPCOLUMN = 73;
+
+struct texistate {
+	texistate() = default;
+	texistate(const texistate &) = delete;
+	texistate &operator=(const texistate &) = delete;
+
+	texiinput inputs[MAXINPUTS];
+	size_t filepos = 0; // open inputs; inputs[filepos - 1] is the innermost
+	size_t column = 0;  // characters on the current output line
+	std::vector<std::string> incdirs;
+	std::string docname;
+	std::optional<std::string> doctitle;
+	int64_t sectionshift = 0;
+	nameset indexnames;
+	namedmap<std::optional<std::string>> vars; // a cleared variable holds nullopt
+	namedmap<macrodef> macros;                 // first definition of a name wins
+	int listkind = LIST_NONE;
+	int openmacros = 0;
+	int pendingspace = 0;
+	int parabreak = 0;
+	int ignoredepth = 0;
+	int literaldepth = 0;
+
+	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
+
+	// The output sink: one buffer, written out in large blocks.
+	std::vector<char> obuf;
+	size_t olen = 0;
+	char lastout = '\n';  // the last byte written
+	int outfd = 1;
+	std::string *outcapture = nullptr; // when set, output is appended here
+	int outerrno = 0;                  // the first failed write, once there is one
+	std::FILE *errf = stderr;          // diagnostics; null discards them
+};
+
+// ---------------------------------------------------------------------------
+// Running the converter.  main parses the command line and calls texiconvert,
+// which returns the exit status: 0 after @bye, 1 otherwise.
+
+struct texioptions {
+	const char *file = nullptr;    // the document, or null to read standard input
+	const char *incdirs = nullptr; // the -I list, colon-separated, or null
+	int infd = 0;                  // standard input
+	const std::string_view *indata = nullptr; // stands in for standard input
+	int outfd = 1;
+	bool closeout = true;              // close outfd at the end and check it
+	std::string *outcapture = nullptr; // collect the page here instead of outfd
+	std::FILE *errf = stderr;          // null discards diagnostics
+};
+
+int texiconvert(const texioptions &opt);
+
+// ---------------------------------------------------------------------------
+// Input stack, positions and diagnostics.
+
+inline texiinput &TOP(texistate *p) { return p->inputs[p->filepos - 1]; }
+inline size_t BUFSZ(texistate *p) { return TOP(p).text.size(); }
+// The byte at pos, which must be below BUFSZ.
+inline char BUF(texistate *p, size_t pos) { return TOP(p).text.byte(pos); }
+// A pointer for scanning forward from pos; valid until text is inserted.
+inline const char *BUFAT(texistate *p, size_t pos) { return TOP(p).text.at(pos); }
+
+std::vector<std::string> makeincdirs(const char *dir, const char *list);
+void loadfile(texistate *p, const char *path, int parse);
+void parsestdin(texistate *p, int fd, const std::string_view *data);
+void texifilepop(texistate *p);
+void texifree(texistate *p);
+
+void stepone(texistate *p, size_t &pos);
+size_t skiptoeol(texistate *p, size_t &pos, int consumenl);
+void advanceto(texistate *p, size_t &pos, size_t end);
+void skipblanks(texistate *p, size_t &pos); // spaces and tabs
+
+void texiwarning(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
+[[noreturn]] void texierror(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
+[[noreturn]] void texisyserr(texistate *p, const char *text);
+
+// ---------------------------------------------------------------------------
+// The mdoc writer and text flow.  Nothing is written while ignoredepth is
+// not zero.
+
+void outflush(texistate *p);
+void outchar(texistate *p, char c);
+void outstr(texistate *p, const char *s);
+void outrange(texistate *p, size_t start, size_t end);
+void outtext(texistate *p, const char *s, size_t n); // as outchar for each byte
+void outmacroopen(texistate *p, const char *name);
+void outmacroclose(texistate *p);
+void outblockmacro(texistate *p, const char *text);
+void outparagraph(texistate *p);
+void outtrailpunct(texistate *p, size_t &pos);
+void outowedspace(texistate *p);
+void outendline(texistate *p); // even while output is suppressed
+size_t skipspace(texistate *p, size_t &pos);
+void emitword(texistate *p, size_t &pos, char delim);
+
+// ---------------------------------------------------------------------------
+// Command lookup, dispatch and the parse loops.
+
+cmdid texicmd(texistate *p, size_t pos, size_t &end, const macrodef **macro);
+void texirun(texistate *p, cmdid cmd, const macrodef *macro, size_t &pos);
+void texidispatch(texistate *p, size_t &pos);
+void parseelement(texistate *p, size_t &pos);
+void parseinput(texistate *p);
+void parsegroup(texistate *p, size_t &pos);
+void parserestofline(texistate *p, size_t &pos);
+int parselinetoken(texistate *p, size_t &pos);
+void parseto(texistate *p, size_t &pos, const char *endtok);
+int parsenextarg(texistate *p, size_t &pos, int started);
+
+// ---------------------------------------------------------------------------
+// Macros, variables and conditionals.
+
+void texiexecmacro(texistate *p, const macrodef &m, size_t &pos);
+void texisplice(texistate *p, const char *s, size_t n, size_t &pos);
+std::vector<std::string> argparse(texistate *p, size_t &pos, size_t &count, size_t nparams);
+void valueadd(texistate *p, std::string key, std::string val);
+std::optional<std::string> *valuelquery(texistate *p, size_t &pos);
+const std::string *valuelfetch(texistate *p, size_t &pos);
+void valuelremove(texistate *p, size_t &pos);
+const std::string *valueblookup(texistate *p, size_t &pos);
+
+// ---------------------------------------------------------------------------
+// Handlers, by family.
+
+// Lifecycle and generic handlers.
+void dofinish(texistate *, cmdid, size_t &);
+void doskipline(texistate *, cmdid, size_t &);
+void doskipgroup(texistate *, cmdid, size_t &);
+void doplaingroup(texistate *, cmdid, size_t &);
+void dostrayend(texistate *, cmdid, size_t &);
+
+// Macros, variables, conditionals and index names.
+void domacro(texistate *, cmdid, size_t &);
+void dotransparent(texistate *, cmdid, size_t &);
+void dovariable(texistate *, cmdid, size_t &);
+void doignblock(texistate *, cmdid, size_t &);
+void doindexdefine(texistate *, cmdid, size_t &);
+
+// Prologue and sectioning.
+void dochapter(texistate *, cmdid, size_t &);
+void dosubsect(texistate *, cmdid, size_t &);
+void dosubsubsect(texistate *, cmdid, size_t &);
+void doshiftsections(texistate *, cmdid, size_t &);
+void dodoctitle(texistate *, cmdid, size_t &);
+void dotopnode(texistate *, cmdid, size_t &);
+
+// Lists and tables.
+void doenumlist(texistate *, cmdid, size_t &);
+void dotaglist(texistate *, cmdid, size_t &);
+void dolistitem(texistate *, cmdid, size_t &);
+void dobulletlist(texistate *, cmdid, size_t &);
+void docolumntable(texistate *, cmdid, size_t &);
+void docolumntab(texistate *, cmdid, size_t &);
+
+// Displays and literal blocks.
+void dofilled(texistate *, cmdid, size_t &);
+void doexampleblock(texistate *, cmdid, size_t &);
+void doquoteblock(texistate *, cmdid, size_t &);
+void dovertspace(texistate *, cmdid, size_t &);
+void doverbatim(texistate *, cmdid, size_t &);
+
+// Inline markup and references.
+void doacronym(texistate *, cmdid, size_t &);
+void dofont(texistate *, cmdid, size_t &);
+void doreference(texistate *, cmdid, size_t &);
+void domath(texistate *, cmdid, size_t &);
+void doverb(texistate *, cmdid, size_t &);
+
+// Glyphs and accents.
+void doglyph(texistate *, cmdid, size_t &);
+void dodiacritic(texistate *, cmdid, size_t &);
+
+// Definitions.
+void dodefinition(texistate *, cmdid, size_t &);
+
+// File inclusion.
+void doincludefile(texistate *, cmdid, size_t &);
+void doverbatimfile(texistate *, cmdid, size_t &);
+
+// ---------------------------------------------------------------------------
+// Byte classes.
+
+inline bool letterbyte(unsigned char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
+inline bool blankbyte(char c) { return c == ' ' || c == '\t'; }
+inline bool whitebyte(char c) { return c == ' ' || c == '\t' || c == '\n'; }

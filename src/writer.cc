@@ -1,0 +1,435 @@
+// The mdoc writer and the flow of running text.
+//
+// Every byte of the page passes through here.  The writer keeps a few facts
+// about the output line (its column, the line macros open on it, an owed
+// space, whether a paragraph break was the last thing written) and from them
+// decides escaping, macro lines, paragraph breaks and wrapping.  While
+// ignoredepth is not zero nothing is written, but input is still consumed.
+
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+
+#include "teximan.h"
+
+// ---------------------------------------------------------------------------
+// The sink: one buffer, written out when full and at the end of the run.  The
+// first write that fails ends the run.
+
+static void writeout(texistate *p, const char *s, size_t n)
+{
+	if (p->outcapture != nullptr) {
+		p->outcapture->append(s, n);
+		return;
+	}
+	while (n > 0) {
+		ssize_t w = write(p->outfd, s, n);
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w < 0) {
+			p->outerrno = errno;
+			throw texiexit{1};
+		}
+		s += w;
+		n -= static_cast<size_t>(w);
+	}
+}
+
+void outflush(texistate *p)
+{
+	if (p->outerrno != 0 || p->olen == 0)
+		return;
+	size_t n = p->olen;
+	p->olen = 0;
+	writeout(p, p->obuf.data(), n);
+}
+
+static inline void outraw(texistate *p, const char *s, size_t n)
+{
+	if (n == 0)
+		return;
+	p->lastout = s[n - 1];
+	if (p->olen + n > p->obuf.size()) {
+		outflush(p);
+		if (n > p->obuf.size()) {
+			writeout(p, s, n);
+			return;
+		}
+	}
+	std::memcpy(p->obuf.data() + p->olen, s, n);
+	p->olen += n;
+}
+
+static inline void outbyte(texistate *p, char c)
+{
+	if (p->olen == p->obuf.size())
+		outflush(p);
+	p->obuf[p->olen++] = c;
+	p->lastout = c;
+}
+
+void outendline(texistate *p)
+{
+	if (p->column != 0 && p->outerrno == 0) {
+		outbyte(p, '\n');
+		p->column = 0;
+	}
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+// A line that begins with "." or "'" would be read as a request.
+static inline bool needsguard(texistate *p, char c)
+{
+	return p->column == 0 && (c == '.' || c == '\'');
+}
+
+void outchar(texistate *p, char c)
+{
+	if (p->ignoredepth)
+		return;
+	if (needsguard(p, c))
+		outraw(p, "\\&", 2);
+	outbyte(p, c);
+	if (c == '\\')
+		outbyte(p, 'e');
+	p->parabreak = 0;
+	if (c == '\n') {
+		p->column = 0;
+		p->pendingspace = 0;
+	} else
+		p->column++;
+}
+
+// Bytes that outchar does not write as they stand, or that change the line.
+static constexpr struct textclass {
+	bool special[256];
+	constexpr textclass() : special{}
+	{
+		special[static_cast<unsigned char>('\\')] = true;
+		special[static_cast<unsigned char>('\n')] = true;
+	}
+} textbytes;
+
+void outtext(texistate *p, const char *s, size_t n)
+{
+	if (p->ignoredepth || n == 0)
+		return;
+	size_t i = 0;
+	while (i < n) {
+		if (needsguard(p, s[i]))
+			outraw(p, "\\&", 2);
+		size_t j = i;
+		while (j < n && !textbytes.special[static_cast<unsigned char>(s[j])])
+			j++;
+		outraw(p, s + i, j - i);
+		p->column += j - i;
+		if (j == n)
+			break;
+		if (s[j] == '\\') {
+			outraw(p, "\\e", 2);
+			p->column++;
+		} else {
+			outbyte(p, '\n');
+			p->column = 0;
+			p->pendingspace = 0;
+		}
+		i = j + 1;
+	}
+	p->parabreak = 0;
+}
+
+void outstr(texistate *p, const char *s)
+{
+	if (p->ignoredepth)
+		return;
+	if (needsguard(p, s[0]))
+		outraw(p, "\\&", 2);
+	size_t n = std::strlen(s);
+	outraw(p, s, n);
+	p->column += n;
+	p->parabreak = 0;
+}
+
+void outrange(texistate *p, size_t start, size_t end)
+{
+	assert(start <= end && end <= BUFSZ(p));
+	outtext(p, BUFAT(p, start), end - start);
+}
+
+// The owed space of a handler that writes inline text itself.
+void outowedspace(texistate *p)
+{
+	if (p->pendingspace && p->column != 0 && p->literaldepth == 0)
+		outchar(p, ' ');
+	p->pendingspace = 0;
+}
+
+// ---------------------------------------------------------------------------
+// Macro lines
+
+void outmacroopen(texistate *p, const char *name)
+{
+	if (p->ignoredepth)
+		return;
+	if (p->column != 0 && p->openmacros == 0) {
+		outbyte(p, '\n');
+		p->column = 0;
+	}
+	outbyte(p, p->openmacros == 0 ? '.' : ' ');
+	size_t n = std::strlen(name);
+	outraw(p, name, n);
+	outbyte(p, ' ');
+	p->column += n + 1;
+	p->openmacros++;
+	p->pendingspace = 0;
+}
+
+void outmacroclose(texistate *p)
+{
+	if (p->ignoredepth)
+		return;
+	assert(p->openmacros > 0);
+	if (--p->openmacros == 0) {
+		outbyte(p, '\n');
+		p->pendingspace = 0;
+		p->column = 0;
+	}
+}
+
+void outblockmacro(texistate *p, const char *text)
+{
+	if (p->ignoredepth)
+		return;
+	if (p->openmacros)
+		texierror(p, "\"%s\" in open line scope!?", text);
+	if (p->literaldepth)
+		texierror(p, "\"%s\" in a literal scope!?", text);
+	if (p->column != 0)
+		outbyte(p, '\n');
+	outbyte(p, '.');
+	outraw(p, text, std::strlen(text));
+	outbyte(p, '\n');
+	p->pendingspace = 0;
+	p->column = 0;
+}
+
+void outparagraph(texistate *p)
+{
+	if (p->parabreak || p->listkind == LIST_TABLE)
+		return;
+	outblockmacro(p, "Pp");
+	p->parabreak = 1;
+}
+
+// Closing punctuation right after an inline macro's content goes onto the
+// macro line, each character an argument of its own, rather than beginning
+// the next text line.
+void outtrailpunct(texistate *p, size_t &pos)
+{
+	if (p->openmacros != 1)
+		return;
+	size_t size = BUFSZ(p);
+	size_t end = pos;
+	while (end < size && std::strchr("!\"),.:?", BUF(p, end)) != nullptr && BUF(p, end) != '\0')
+		end++;
+	if (end == pos)
+		return;
+	if (end < size && BUF(p, end) != ' ' && BUF(p, end) != '\n')
+		return;
+	while (pos < end) {
+		if (!p->ignoredepth) {
+			outbyte(p, ' ');
+			p->parabreak = 0;
+			p->column++;
+		}
+		outchar(p, BUF(p, pos));
+		stepone(p, pos);
+	}
+}
+
+// ---------------------------------------------------------------------------
+// Text flow
+
+size_t skipspace(texistate *p, size_t &pos)
+{
+	texiinput &in = TOP(p);
+	size_t size = in.text.size();
+	if (p->literaldepth) {
+		while (pos < size && whitebyte(in.text.byte(pos))) {
+			outchar(p, in.text.byte(pos));
+			stepone(p, pos);
+		}
+		return pos;
+	}
+	if (pos >= size || !whitebyte(*in.text.at(pos)))
+		return pos;
+	const char *s = in.text.at(pos);
+	size_t start = pos, i = pos;
+	for (; i < size && whitebyte(s[i - start]); i++) {
+		p->pendingspace = 1;
+		// A blank line is two adjacent newlines, whoever consumed the first.
+		if (s[i - start] == '\n' && i != 0 && (i > start ? s[i - start - 1] : in.text.byte(i - 1)) == '\n' &&
+		    !p->parabreak && p->listkind != LIST_TABLE) {
+			advanceto(p, pos, i);
+			outblockmacro(p, "Pp");
+			p->parabreak = 1;
+		}
+	}
+	advanceto(p, pos, i);
+	return pos;
+}
+
+namespace {
+
+// Bytes that end a word, without and with "," as the extra delimiter.
+struct wordclass {
+	bool stop[256];
+	constexpr explicit wordclass(bool comma) : stop{}
+	{
+		for (unsigned char c : {' ', '\t', '\n', '@', '{', '}'})
+			stop[c] = true;
+		stop[static_cast<unsigned char>(',')] = comma;
+	}
+};
+constexpr wordclass wordstop(false), argstop(true);
+
+// Bytes after which a word stands as a whole argument of a macro line.
+constexpr struct argendclass {
+	bool end[256];
+	constexpr argendclass() : end{}
+	{
+		for (unsigned char c : {' ', '\t', '\n', '}', ','})
+			end[c] = true;
+	}
+} argend;
+
+// Bytes inside a word that are not written as they stand.
+constexpr struct wordspecialclass {
+	bool special[256];
+	constexpr wordspecialclass() : special{}
+	{
+		for (unsigned char c : {'\\', '`', '\''})
+			special[c] = true;
+	}
+} wordspecial;
+
+// The names of the mdoc macros.  A formatter reads such a word as a call of
+// the macro when it stands as an argument on a macro line.
+constexpr std::string_view mdocmacros[] = {
+	"%A", "%B", "%C", "%D", "%I", "%J", "%N", "%O", "%P", "%Q", "%R", "%T", "%U", "%V",
+	"Ac", "Ad", "An", "Ao", "Ap", "Aq", "Ar", "At", "Bc", "Bd", "Bf", "Bk", "Bl", "Bo",
+	"Bq", "Brc", "Bro", "Brq", "Bsx", "Bt", "Bx", "Cd", "Cm", "D1", "Db", "Dc", "Dd",
+	"Dl", "Do", "Dq", "Dt", "Dv", "Dx", "Ec", "Ed", "Ef", "Ek", "El", "Em", "En", "Eo",
+	"Er", "Es", "Ev", "Ex", "Fa", "Fc", "Fd", "Fl", "Fn", "Fo", "Fr", "Ft", "Fx", "Hf",
+	"Ic", "In", "It", "Lb", "Li", "Lk", "Lp", "Ms", "Mt", "Nd", "Nm", "No", "Ns", "Nx",
+	"Oc", "Oo", "Op", "Os", "Ot", "Ox", "Pa", "Pc", "Pf", "Po", "Pp", "Pq", "Qc", "Ql",
+	"Qo", "Qq", "Re", "Rs", "Rv", "Sc", "Sh", "Sm", "So", "Sq", "Ss", "St", "Sx", "Sy",
+	"Ta", "Tg", "Tn", "Ud", "Ux", "Va", "Vt", "Xc", "Xo", "Xr",
+};
+static_assert(sizeof(mdocmacros) / sizeof(mdocmacros[0]) == 121);
+
+constexpr bool sortednames()
+{
+	for (size_t i = 1; i < sizeof(mdocmacros) / sizeof(mdocmacros[0]); i++)
+		if (!(mdocmacros[i - 1] < mdocmacros[i]))
+			return false;
+	return true;
+}
+static_assert(sortednames());
+
+bool ismdocmacro(const char *s, size_t n)
+{
+	if (n < 2 || n > 3)
+		return false;
+	std::string_view w(s, n);
+	const std::string_view *b = std::begin(mdocmacros), *e = std::end(mdocmacros);
+	while (b < e) {
+		const std::string_view *m = b + (e - b) / 2;
+		if (*m < w)
+			b = m + 1;
+		else
+			e = m;
+	}
+	return b != std::end(mdocmacros) && *b == w;
+}
+
+} // namespace
+
+// Writes the word at pos: the owed space (or a line break once the line is
+// long), then the word's bytes up to white space, a command, a brace or the
+// delimiter.  Paired quotes become typographic quotes; a backslash its
+// printed escape.
+void emitword(texistate *p, size_t &pos, char delim)
+{
+	assert(delim == 0 || delim == ',');
+	if (p->pendingspace && !p->ignoredepth && !p->literaldepth) {
+		if (p->openmacros == 0 && p->column >= WRAPCOLUMN) {
+			outbyte(p, '\n');
+			p->parabreak = 0;
+			p->column = 0;
+		} else if (p->column != 0) {
+			outbyte(p, ' ');
+			p->parabreak = 0;
+			p->column++;
+		}
+	}
+	p->pendingspace = 0;
+
+	texiinput &in = TOP(p);
+	size_t avail = in.text.size() - pos;
+	const char *s = in.text.at(pos);
+	const bool *stop = delim ? argstop.stop : wordstop.stop;
+	size_t n = 0;
+	while (n < avail && !stop[static_cast<unsigned char>(s[n])])
+		n++;
+	if (n == 0)
+		return;
+
+	if (!p->ignoredepth) {
+		// A word that is a whole argument of a macro line and names an mdoc
+		// macro would be called as that macro.
+		if (p->openmacros && p->listkind != LIST_TABLE && p->lastout == ' ' &&
+		    (n == avail || argend.end[static_cast<unsigned char>(s[n])]) && ismdocmacro(s, n))
+			outraw(p, "\\&", 2);
+		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\''))
+			outraw(p, "\\&", 2);
+		size_t i = 0, col = 0;
+		while (i < n) {
+			size_t j = i;
+			while (j < n && !wordspecial.special[static_cast<unsigned char>(s[j])])
+				j++;
+			outraw(p, s + i, j - i);
+			col += j - i;
+			if (j == n)
+				break;
+			if (s[j] == '\\') {
+				outraw(p, "\\e", 2);
+				col++;
+				i = j + 1;
+			} else if (j + 1 < n && s[j + 1] == s[j]) {
+				outraw(p, s[j] == '`' ? "\\(lq" : "\\(rq", 4);
+				col += 4;
+				i = j + 2;
+			} else {
+				outbyte(p, s[j]);
+				col++;
+				i = j + 1;
+			}
+		}
+		p->column += col;
+		p->parabreak = 0;
+	}
+
+	// A word holds no newline: only the column moves.
+	if (in.splicerem >= n)
+		in.splicerem -= n;
+	else {
+		in.col += n - in.splicerem;
+		in.splicerem = 0;
+	}
+	pos += n;
+}
