@@ -1,6 +1,104 @@
-// File inclusion.
+// File inclusion: @include parses another file as a nested input,
+// @verbatiminclude copies one into the page unread.  Names are relative and
+// may not climb out of the include directories.
+
+#include <unistd.h>
+
+#include <cstring>
 
 #include "../teximan.h"
 
-void doincludefile(texistate *, cmdid, size_t &) {}
-void doverbatimfile(texistate *, cmdid, size_t &) {}
+namespace {
+
+constexpr size_t NAMEMAX = 1024; // a name or a candidate path, with its NUL
+
+// Reads the file name, the rest of the line with @value{...} expanded, and
+// checks it.  The newline stays for the parse that called the handler, where
+// it is ordinary white space.  The name is a C string: a NUL byte ends it.
+std::string readname(texistate *p, size_t &pos, const char *unknown)
+{
+	while (pos < BUFSZ(p) && BUF(p, pos) == ' ')
+		stepone(p, pos);
+
+	std::string name;
+	bool atnewline = false;
+	for (;;) {
+		if (pos >= BUFSZ(p))
+			break;
+		char c = BUF(p, pos);
+		if (c == '\n') {
+			atnewline = true;
+			break;
+		}
+		if (name.size() == NAMEMAX - 1)
+			break;
+		if (c != '@') {
+			name += c;
+			stepone(p, pos);
+			continue;
+		}
+		size_t end;
+		cmdid cmd = texicmd(p, pos, end, nullptr);
+		advanceto(p, pos, end);
+		if (cmd != CMD_value)
+			texierror(p, "%s", unknown);
+		const std::string *v = valueblookup(p, pos);
+		if (v == nullptr)
+			continue;
+		size_t room = NAMEMAX - 1 - name.size();
+		name.append(*v, 0, room);
+		if (v->size() > room)
+			break;
+	}
+
+	if (name.empty())
+		texierror(p, "path too short");
+	if (!atnewline)
+		texierror(p, "path too long");
+	name.resize(std::strlen(name.c_str()));
+	if (name[0] == '/')
+		texierror(p, "no absolute paths");
+	if (name.find("../") != std::string::npos || name.find("/..") != std::string::npos)
+		texierror(p, "insecure path");
+	return name;
+}
+
+// The path of the name in an include directory.  An empty entry of the list
+// stands for the current directory, never for the root.
+std::string candidate(texistate *p, const std::string &dir, const std::string &name)
+{
+	char path[NAMEMAX];
+	int n = dir.empty() ? std::snprintf(path, sizeof(path), "./%s", name.c_str())
+	                    : std::snprintf(path, sizeof(path), "%s/%s", dir.c_str(), name.c_str());
+	if (n < 0)
+		texierror(p, "couldn't format path");
+	if (static_cast<size_t>(n) >= sizeof(path))
+		texierror(p, "path too long");
+	return path;
+}
+
+} // namespace
+
+// The first include directory holding a readable file of the name wins.
+void doincludefile(texistate *p, cmdid, size_t &pos)
+{
+	std::string name = readname(p, pos, "unknown include command");
+	for (const std::string &dir : p->incdirs) {
+		std::string path = candidate(p, dir, name);
+		if (access(path.c_str(), R_OK) == 0) {
+			loadfile(p, path.c_str(), 1);
+			return;
+		}
+	}
+	texierror(p, "couldn't find %s in includes", name.c_str());
+}
+
+// Only the first include directory is used, and a file that is not there is
+// the error of opening it.
+void doverbatimfile(texistate *p, cmdid, size_t &pos)
+{
+	std::string name = readname(p, pos, "unknown verbatiminclude command");
+	if (p->incdirs.empty())
+		texierror(p, "couldn't find %s in includes", name.c_str());
+	loadfile(p, candidate(p, p->incdirs[0], name).c_str(), 0);
+}
