@@ -1,9 +1,89 @@
 // Displays, examples, quotations and verbatim text.
+//
+// Each block parses its body inside one handler call, so blocks nest through
+// the call stack; what a block changes is put back when its body ends.
+
+#include <cassert>
+#include <cstring>
 
 #include "../teximan.h"
 
-void dofilled(texistate *, cmdid, size_t &) {}
-void doexampleblock(texistate *, cmdid, size_t &) {}
-void doquoteblock(texistate *, cmdid, size_t &) {}
-void dovertspace(texistate *, cmdid, size_t &) {}
-void doverbatim(texistate *, cmdid, size_t &) {}
+// Filled displays.  Only the format variants stay at the left margin.
+void dofilled(texistate *p, cmdid cmd, size_t &pos)
+{
+	bool flush = cmd == CMD_format || cmd == CMD_smallformat;
+	outblockmacro(p, flush ? "Bd -filled" : "Bd -filled -offset indent");
+	p->parabreak = 1;
+	skiptoeol(p, pos, 1);
+	parseto(p, pos, cmdtable[cmd].name);
+	outblockmacro(p, "Ed");
+}
+
+// Examples keep their line structure and indentation: the body is parsed in
+// literal context, where white space is copied rather than filled.
+void doexampleblock(texistate *p, cmdid cmd, size_t &pos)
+{
+	outblockmacro(p, "Bd -literal -offset indent");
+	skiptoeol(p, pos, 1);
+	p->literaldepth++;
+	parseto(p, pos, cmdtable[cmd].name);
+	p->literaldepth--;
+	outblockmacro(p, "Ed");
+}
+
+// A quotation's own line is its first text (@quotation Note).
+void doquoteblock(texistate *p, cmdid, size_t &pos)
+{
+	outblockmacro(p, "Qo");
+	parseto(p, pos, "quotation");
+	outblockmacro(p, "Qc");
+}
+
+// A verbatim body is copied as it stands, commands and braces included, up
+// to the first line that is exactly "@end verbatim".  Without that line the
+// rest of the input is the body.
+void doverbatim(texistate *p, cmdid, size_t &pos)
+{
+	static constexpr char endline[] = "\n@end verbatim\n";
+	constexpr size_t endlinesz = sizeof(endline) - 1;
+
+	skiptoeol(p, pos, 0);
+	size_t size = BUFSZ(p);
+	if (pos >= size) {
+		texiwarning(p, "unexpected end of file");
+		return;
+	}
+
+	const char *s = BUFAT(p, pos);
+	const void *m = memmem(s, size - pos, endline, endlinesz);
+	size_t endpos = size;
+	if (m != nullptr)
+		endpos = pos + static_cast<size_t>(static_cast<const char *>(m) - s);
+	else
+		texiwarning(p, "unterminated verbatim block");
+	assert(endpos <= size);
+	assert(BUF(p, pos) == '\n');
+
+	stepone(p, pos);
+	outblockmacro(p, "Bd -literal -offset indent");
+	// When the terminator begins with the command line's own newline, the
+	// body is empty and its end lies before its start.
+	if (pos < endpos) {
+		outrange(p, pos, endpos);
+		advanceto(p, pos, endpos);
+	}
+	outblockmacro(p, "Ed");
+	if (m != nullptr)
+		advanceto(p, pos, endpos + endlinesz);
+}
+
+// @sp and @vskip: one break whatever the amount, or one empty line in
+// literal text.
+void dovertspace(texistate *p, cmdid, size_t &pos)
+{
+	if (p->literaldepth)
+		outchar(p, '\n');
+	else
+		outparagraph(p);
+	skiptoeol(p, pos, 1);
+}
