@@ -229,6 +229,7 @@ struct texistate {
 	int literaldepth = 0;
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
+	bool topseen = false;    // @top has switched the output on
 
 	// The output sink: one buffer, written out in large blocks.
 	std::vector<char> obuf;

@@ -188,11 +188,12 @@ void outmacroopen(texistate *p, const char *name)
 	p->pendingspace = 0;
 }
 
+// A line macro opened while output was off, on a line whose @top switched
+// it on, has no line to close.
 void outmacroclose(texistate *p)
 {
-	if (p->ignoredepth)
+	if (p->ignoredepth || p->openmacros == 0)
 		return;
-	assert(p->openmacros > 0);
 	if (--p->openmacros == 0) {
 		outbyte(p, '\n');
 		p->pendingspace = 0;

@@ -96,9 +96,6 @@ void dolistitem(texistate *p, cmdid, size_t &pos)
 	if (p->literaldepth)
 		texierror(p, "item in a literal scope!?");
 
-	// A tag line opened while output was off is not there to be closed
-	// if the line itself switched output on (an @top on it).
-	bool quiet = p->ignoredepth != 0;
 	switch (p->listkind) {
 	case LIST_ITEM:
 		outblockmacro(p, "It");
@@ -112,10 +109,9 @@ void dolistitem(texistate *p, cmdid, size_t &pos)
 	}
 	p->parabreak = 1;
 	parserestofline(p, pos);
-	if (p->listkind == LIST_TAG) {
-		if (quiet == (p->ignoredepth != 0))
-			outmacroclose(p);
-	} else if (p->column != 0)
+	if (p->listkind == LIST_TAG)
+		outmacroclose(p);
+	else if (p->column != 0)
 		outchar(p, '\n');
 }
 
