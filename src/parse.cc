@@ -29,6 +29,16 @@ void strayb(texistate *p, size_t &pos)
 	stepone(p, pos);
 }
 
+// Words in the body of a group or block: in bulk where the text is plainly
+// filled and written, one at a time elsewhere.
+void textorword(texistate *p, size_t &pos)
+{
+	if (p->ignoredepth || p->literaldepth || p->openmacros)
+		emitword(p, pos, 0);
+	else
+		textrun(p, pos);
+}
+
 void skipwhite(texistate *p, size_t &pos)
 {
 	size_t end = pos, size = BUFSZ(p);
@@ -64,6 +74,29 @@ void texidispatch(texistate *p, size_t &pos)
 	cmdid cmd = texicmd(p, pos, end, &macro);
 	advanceto(p, pos, end);
 	texirun(p, cmd, macro, pos);
+}
+
+// The document's own text, element by element.
+void parseinput(texistate *p)
+{
+	size_t pos = 0;
+	while (pos < BUFSZ(p)) {
+		skipspace(p, pos);
+		if (pos >= BUFSZ(p))
+			return;
+		switch (BUF(p, pos)) {
+		case '@':
+			texidispatch(p, pos);
+			break;
+		case '{':
+		case '}':
+			strayb(p, pos);
+			break;
+		default:
+			textorword(p, pos);
+			break;
+		}
+	}
 }
 
 void parseelement(texistate *p, size_t &pos)
@@ -112,7 +145,7 @@ void parsegroup(texistate *p, size_t &pos)
 			stepone(p, pos);
 			return;
 		default:
-			emitword(p, pos, 0);
+			textorword(p, pos);
 			break;
 		}
 	}
@@ -213,7 +246,7 @@ void parseto(texistate *p, size_t &pos, const char *endtok)
 			strayb(p, pos);
 			break;
 		default:
-			emitword(p, pos, 0);
+			textorword(p, pos);
 			break;
 		}
 	}

@@ -434,3 +434,132 @@ void emitword(texistate *p, size_t &pos, char delim)
 	}
 	pos += n;
 }
+
+namespace {
+
+enum : unsigned char { ORDINARY, WHITE, STOP, SPECIAL };
+
+// How running text treats each byte.
+constexpr struct runclass {
+	unsigned char cls[256];
+	constexpr runclass() : cls{}
+	{
+		for (unsigned char c : {' ', '\t', '\n'})
+			cls[c] = WHITE;
+		for (unsigned char c : {'@', '{', '}'})
+			cls[c] = STOP;
+		for (unsigned char c : {'\\', '`', '\''})
+			cls[c] = SPECIAL;
+	}
+} runbytes;
+
+} // namespace
+
+// Running text in bulk: the words and white space from pos on, up to a
+// command, a brace, the end of the input, or a blank line that calls for a
+// paragraph break.  It writes exactly what skipspace and emitword would,
+// element by element; callers use it only in filled text with output live
+// and no line macro open, where those come down to copying words, collapsing
+// white space and wrapping long lines.  Plain text is most of a manual, so
+// this is where the time goes.
+void textrun(texistate *p, size_t &pos)
+{
+	assert(!p->ignoredepth && !p->literaldepth && !p->openmacros);
+	texiinput &in = TOP(p);
+	size_t size = in.text.size();
+	if (pos >= size)
+		return;
+	const char *const start = in.text.at(pos), *const e = start + (size - pos);
+	const char before = pos ? in.text.byte(pos - 1) : '\0';
+	const char *s = start;
+	size_t column = p->column;
+	int pending = p->pendingspace;
+	bool inword = false;
+
+	int parabreak = p->parabreak;
+	const int blankbreaks = p->listkind != LIST_TABLE;
+
+	// Output goes straight into the buffer, through locals that no store
+	// can alias; a byte of input takes at most four bytes there, and the
+	// loop keeps that much free.
+	constexpr size_t SLACK = 16;
+	char *obase = p->obuf.data();
+	char *const oend = obase + p->obuf.size() - SLACK;
+	char *o = obase + p->olen;
+	auto room = [&]() {
+		if (o >= oend - 3 * SLACK) {
+			p->olen = static_cast<size_t>(o - obase);
+			outflush(p);
+			o = obase + p->olen;
+		}
+	};
+
+	while (s < e) {
+		room();
+		unsigned char c = static_cast<unsigned char>(*s);
+		unsigned char cls = runbytes.cls[c];
+		if (cls == WHITE) {
+			// A blank line is left to skipspace, which writes the break.
+			if (c == '\n' && !parabreak && blankbreaks && (s > start ? s[-1] : before) == '\n' &&
+			    (pos != 0 || s > start))
+				break;
+			pending = 1;
+			inword = false;
+			s++;
+			continue;
+		}
+		if (cls == STOP)
+			break;
+
+		if (!inword) {
+			inword = true;
+			if (pending) {
+				if (column >= WRAPCOLUMN) {
+					*o++ = '\n';
+					column = 0;
+				} else if (column != 0) {
+					*o++ = ' ';
+					column++;
+				}
+				pending = 0;
+			}
+			parabreak = 0;
+			if (column == 0 && (c == '.' || (c == '\'' && !(s + 1 < e && s[1] == '\'')))) {
+				*o++ = '\\';
+				*o++ = '&';
+			}
+		}
+		if (cls == ORDINARY) {
+			const char *from = s;
+			size_t fit = static_cast<size_t>(oend - o) / 4;
+			const char *lim = static_cast<size_t>(e - s) < fit ? e : s + fit;
+			do
+				*o++ = *s++;
+			while (s < lim && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY);
+			column += static_cast<size_t>(s - from);
+			continue;
+		}
+		if (c == '\\') {
+			*o++ = '\\';
+			*o++ = 'e';
+			s++;
+			column++;
+		} else if (s + 1 < e && s[1] == *s) {
+			std::memcpy(o, c == '`' ? "\\(lq" : "\\(rq", 4);
+			o += 4;
+			s += 2;
+			column += 4;
+		} else {
+			*o++ = static_cast<char>(c);
+			s++;
+			column++;
+		}
+	}
+	p->olen = static_cast<size_t>(o - obase);
+	if (p->olen > 0)
+		p->lastout = o[-1];
+	p->parabreak = parabreak;
+	p->column = column;
+	p->pendingspace = pending;
+	advanceto(p, pos, pos + static_cast<size_t>(s - start));
+}
