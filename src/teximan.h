@@ -3,6 +3,7 @@
 // argument of every operation and is never copied.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -105,6 +106,22 @@ struct cmdentry {
 };
 
 extern const cmdentry cmdtable[CMD_NONE];
+
+// Handlers that serve many commands keep their particulars in a constant
+// table of rows with a `cmd` field; this index finds a command's row in one
+// step (NOROW for commands the table does not hold).
+constexpr uint8_t NOROW = UINT8_MAX;
+
+template <typename Row, size_t N>
+constexpr std::array<uint8_t, CMD_NONE> rowindex(const Row (&rows)[N])
+{
+	static_assert(N < NOROW);
+	std::array<uint8_t, CMD_NONE> index{};
+	index.fill(NOROW);
+	for (size_t i = 0; i < N; i++)
+		index[rows[i].cmd] = static_cast<uint8_t>(i);
+	return index;
+}
 
 // ---------------------------------------------------------------------------
 // The text of one input.  Positions are logical offsets that never move: an

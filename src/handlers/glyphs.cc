@@ -120,21 +120,6 @@ constexpr accentrow accents[] = {
 	{CMD_v, nullptr, nullptr, 0},
 };
 
-constexpr uint8_t NOROW = UINT8_MAX;
-
-// Row numbers by command identifier, so that a handler finds its row in one
-// step; NOROW for the commands the table does not hold.
-template <typename Row, size_t N>
-constexpr std::array<uint8_t, CMD_NONE> rowindex(const Row (&rows)[N])
-{
-	static_assert(N < NOROW);
-	std::array<uint8_t, CMD_NONE> index{};
-	index.fill(NOROW);
-	for (size_t i = 0; i < N; i++)
-		index[rows[i].cmd] = static_cast<uint8_t>(i);
-	return index;
-}
-
 constexpr auto glyphindex = rowindex(glyphs);
 constexpr auto accentindex = rowindex(accents);
 

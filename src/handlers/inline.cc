@@ -64,21 +64,6 @@ constexpr refrow refs[] = {
 	{CMD_xref, "See Section", "Dq"},
 };
 
-constexpr uint8_t NOROW = UINT8_MAX;
-
-// Row numbers by command identifier, so that a handler finds its row in one
-// step; NOROW for the commands the table does not hold.
-template <typename Row, size_t N>
-constexpr std::array<uint8_t, CMD_NONE> rowindex(const Row (&rows)[N])
-{
-	static_assert(N < NOROW);
-	std::array<uint8_t, CMD_NONE> index{};
-	index.fill(NOROW);
-	for (size_t i = 0; i < N; i++)
-		index[rows[i].cmd] = static_cast<uint8_t>(i);
-	return index;
-}
-
 constexpr auto fontindex = rowindex(fonts);
 constexpr auto refindex = rowindex(refs);
 
