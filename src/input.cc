@@ -155,6 +155,23 @@ void skipblanks(texistate *p, size_t &pos)
 		stepone(p, pos);
 }
 
+const char *texifind(const char *s, size_t n, std::string_view tok)
+{
+	size_t m = tok.size();
+	if (m == 0)
+		return s;
+	while (n >= m) {
+		const char *q = static_cast<const char *>(std::memchr(s, tok[0], n - m + 1));
+		if (q == nullptr)
+			return nullptr;
+		if (std::memcmp(q + 1, tok.data() + 1, m - 1) == 0)
+			return q;
+		n -= static_cast<size_t>(q + 1 - s);
+		s = q + 1;
+	}
+	return nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // Diagnostics
 

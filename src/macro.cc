@@ -121,10 +121,10 @@ void domacro(texistate *p, cmdid, size_t &pos)
 	static constexpr char endtok[] = "@end macro\n";
 	size_t body = pos;
 	const char *s = BUFAT(p, body);
-	const void *hit = memmem(s, BUFSZ(p) - body, endtok, sizeof(endtok) - 1);
+	const char *hit = texifind(s, BUFSZ(p) - body, endtok);
 	if (hit == nullptr)
 		texierror(p, "unterminated macro body");
-	size_t bodysz = static_cast<size_t>(static_cast<const char *>(hit) - s);
+	size_t bodysz = static_cast<size_t>(hit - s);
 	advanceto(p, pos, body + bodysz);
 	if (BUF(p, pos - 1) != '\n')
 		texierror(p, "cannot handle @end macro in-line");

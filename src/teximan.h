@@ -296,6 +296,11 @@ size_t skiptoeol(texistate *p, size_t &pos, int consumenl);
 void advanceto(texistate *p, size_t &pos, size_t end);
 void skipblanks(texistate *p, size_t &pos); // spaces and tabs
 
+// The first occurrence of tok in the n bytes at s, or null.  Its cost grows
+// with the distance to the match, not with n (even where a sanitizer checks
+// the ranges that the C library searches).
+const char *texifind(const char *s, size_t n, std::string_view tok);
+
 void texiwarning(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
 [[noreturn]] void texierror(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
 [[noreturn]] void texisyserr(texistate *p, const char *text);

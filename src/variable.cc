@@ -145,13 +145,13 @@ void doignblock(texistate *p, cmdid cmd, size_t &pos)
 			return;
 		if (nextend == NONE || nextend < pos) {
 			const char *s = BUFAT(p, pos);
-			const void *hit = memmem(s, size - pos, end.data(), end.size());
+			const char *hit = texifind(s, size - pos, end);
 			if (hit == nullptr) {
 				texiwarning(p, "unterminated \"%s\" block", name);
 				advanceto(p, pos, size);
 				return;
 			}
-			nextend = pos + static_cast<size_t>(static_cast<const char *>(hit) - s);
+			nextend = pos + static_cast<size_t>(hit - s);
 		}
 		// A start token counts only if it begins before the end line; if
 		// none does, the walk passes that line next.
@@ -159,9 +159,9 @@ void doignblock(texistate *p, cmdid cmd, size_t &pos)
 			nextstart = NONE;
 			size_t limit = nextend + start.size() - 1 < size ? nextend + start.size() - 1 : size;
 			const char *s = BUFAT(p, pos);
-			const void *hit = memmem(s, limit - pos, start.data(), start.size());
+			const char *hit = texifind(s, limit - pos, start);
 			if (hit != nullptr)
-				nextstart = pos + static_cast<size_t>(static_cast<const char *>(hit) - s);
+				nextstart = pos + static_cast<size_t>(hit - s);
 		}
 		size_t newpos;
 		if (nextstart != NONE) {

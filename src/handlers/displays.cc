@@ -55,10 +55,10 @@ void doverbatim(texistate *p, cmdid, size_t &pos)
 	}
 
 	const char *s = BUFAT(p, pos);
-	const void *m = memmem(s, size - pos, endline, endlinesz);
+	const char *m = texifind(s, size - pos, std::string_view(endline, endlinesz));
 	size_t endpos = size;
 	if (m != nullptr)
-		endpos = pos + static_cast<size_t>(static_cast<const char *>(m) - s);
+		endpos = pos + static_cast<size_t>(m - s);
 	else
 		texiwarning(p, "unterminated verbatim block");
 	assert(endpos <= size);
