@@ -8,6 +8,10 @@
 
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -453,6 +457,69 @@ constexpr struct runclass {
 	}
 } runbytes;
 
+// A plain span is most of running text: ordinary bytes, and single spaces or
+// newlines each followed by an ordinary byte.  It goes out as it stands but
+// for its newlines (spaces in the page) and the line breaks of wrapping.
+// Returns the end of the span that begins at s (an ordinary byte), at most
+// lim; e is the end of the text.
+inline bool plainbreak(const char *s, const char *e)
+{
+	unsigned char c = static_cast<unsigned char>(*s);
+	if (c == ' ' || c == '\n')
+		return s + 1 == e || runbytes.cls[static_cast<unsigned char>(s[1])] != ORDINARY;
+	return runbytes.cls[c] != ORDINARY;
+}
+
+const char *plainspan(const char *s, const char *lim, const char *e)
+{
+#ifdef __SSE2__
+	// Sixteen bytes at a time: a byte ends the span if it is neither
+	// ordinary nor white, or if it is white and the byte after it is not
+	// ordinary.
+	const __m128i space = _mm_set1_epi8(' '), nl = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
+	const __m128i at = _mm_set1_epi8('@'), lb = _mm_set1_epi8('{'), rb = _mm_set1_epi8('}');
+	const __m128i bs = _mm_set1_epi8('\\'), bq = _mm_set1_epi8('`'), ap = _mm_set1_epi8('\'');
+	auto white = [&](__m128i v) { return _mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, nl)); };
+	auto other = [&](__m128i v) {
+		__m128i x = _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, at));
+		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, lb), _mm_cmpeq_epi8(v, rb)));
+		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, bq)));
+		return _mm_or_si128(x, _mm_cmpeq_epi8(v, ap));
+	};
+	while (lim - s > 16) {
+		__m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		__m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 1));
+		__m128i next = _mm_or_si128(white(v1), other(v1));
+		__m128i bad = _mm_or_si128(other(v0), _mm_and_si128(white(v0), next));
+		int mask = _mm_movemask_epi8(bad);
+		if (mask != 0)
+			return s + __builtin_ctz(static_cast<unsigned>(mask));
+		s += 16;
+	}
+#endif
+	while (s < lim && !plainbreak(s, e))
+		s++;
+	return s;
+}
+
+// Copies n bytes of a plain span, its newlines as spaces.
+inline char *copyplain(char *o, const char *s, size_t n)
+{
+	size_t i = 0;
+#ifdef __SSE2__
+	const __m128i nl = _mm_set1_epi8('\n'), space = _mm_set1_epi8(' ');
+	for (; i + 16 <= n; i += 16) {
+		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+		__m128i isnl = _mm_cmpeq_epi8(v, nl);
+		v = _mm_or_si128(_mm_andnot_si128(isnl, v), _mm_and_si128(isnl, space));
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(o + i), v);
+	}
+#endif
+	for (; i < n; i++)
+		o[i] = s[i] == '\n' ? ' ' : s[i];
+	return o + n;
+}
+
 } // namespace
 
 // Running text in bulk: the words and white space from pos on, up to a
@@ -475,27 +542,23 @@ void textrun(texistate *p, size_t &pos)
 	size_t column = p->column;
 	int pending = p->pendingspace;
 	bool inword = false;
-
 	int parabreak = p->parabreak;
 	const int blankbreaks = p->listkind != LIST_TABLE;
 
 	// Output goes straight into the buffer, through locals that no store
-	// can alias; a byte of input takes at most four bytes there, and the
-	// loop keeps that much free.
+	// can alias.  A byte of a word takes at most four bytes there, and a
+	// plain span of n bytes at most 2n; the loop keeps room for both.
 	constexpr size_t SLACK = 16;
 	char *obase = p->obuf.data();
 	char *const oend = obase + p->obuf.size() - SLACK;
 	char *o = obase + p->olen;
-	auto room = [&]() {
-		if (o >= oend - 3 * SLACK) {
+
+	while (s < e) {
+		if (o >= oend - 4 * SLACK) {
 			p->olen = static_cast<size_t>(o - obase);
 			outflush(p);
 			o = obase + p->olen;
 		}
-	};
-
-	while (s < e) {
-		room();
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = runbytes.cls[c];
 		if (cls == WHITE) {
@@ -530,13 +593,37 @@ void textrun(texistate *p, size_t &pos)
 			}
 		}
 		if (cls == ORDINARY) {
-			const char *from = s;
-			size_t fit = static_cast<size_t>(oend - o) / 4;
-			const char *lim = static_cast<size_t>(e - s) < fit ? e : s + fit;
-			do
-				*o++ = *s++;
-			while (s < lim && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY);
-			column += static_cast<size_t>(s - from);
+			// A plain span: the white space in it before a word owes
+			// that word a space, or a line break once the line is long.
+			size_t fit = static_cast<size_t>(oend - o) / 2;
+			const char *x = plainspan(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
+			while (s < x) {
+				size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
+				if (static_cast<size_t>(x - s) <= free) {
+					o = copyplain(o, s, static_cast<size_t>(x - s));
+					column += static_cast<size_t>(x - s);
+					s = x;
+					break;
+				}
+				o = copyplain(o, s, free);
+				column += free;
+				s += free;
+				const char *w = s;
+				while (w < x && *w != ' ' && *w != '\n')
+					w++;
+				o = copyplain(o, s, static_cast<size_t>(w - s));
+				column += static_cast<size_t>(w - s);
+				s = w;
+				if (w == x)
+					break;
+				*o++ = '\n';
+				column = 0;
+				s = w + 1;
+				if (*s == '.') {
+					*o++ = '\\';
+					*o++ = '&';
+				}
+			}
 			continue;
 		}
 		if (c == '\\') {

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""The benchmark: throughput, peak memory and growth of the converter on
+generated manuals of 1, 10 and 100 MB (plain and with a heavy share of macro
+and @value expansions), against the byte filter `tr a b` on the same files,
+and on the real manuals against `texi2any --plaintext`.
+
+    python3 bench/run.py [--runs N] [--teximan PATH] [--quick]
+
+Each time is the median of N whole-process runs (default 5).  Peak memory is
+the maximum resident set of one run.  Generated inputs are kept in
+bench/out/.  --quick leaves out the 100 MB inputs.  Prints the four targets
+with pass or miss and exits with 1 if one is missed.
+"""
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+OUT = os.path.join(ROOT, "bench", "out")
+
+
+def run(cmd, stdin=None, cwd=None):
+    """Runs cmd once; returns (seconds, resident KB, exit status)."""
+    with open(os.devnull, "wb") as null:
+        fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
+        start = time.perf_counter()
+        p = subprocess.Popen(cmd, stdin=fin, stdout=null, stderr=null, cwd=cwd)
+        _, status, usage = os.wait4(p.pid, 0)
+        elapsed = time.perf_counter() - start
+        if stdin:
+            fin.close()
+    return elapsed, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
+
+
+def median(cmd, runs, stdin=None, cwd=None):
+    times, status = [], 0
+    for _ in range(runs):
+        t, _, status = run(cmd, stdin, cwd)
+        times.append(t)
+    return statistics.median(times), status
+
+
+def peak(cmd):
+    """Peak resident KB of one run, measured by /usr/bin/time: a child
+    forked by this interpreter would count the interpreter's own pages."""
+    r = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.PIPE, text=True)
+    return int(r.stderr.strip().splitlines()[-1])
+
+
+def generate(name, mb, expansions):
+    path = os.path.join(OUT, name)
+    if not os.path.exists(path):
+        args = [sys.executable, os.path.join(ROOT, "bench", "genmanual.py"), str(mb)]
+        if expansions:
+            args.append("--expansions")
+        with open(path + ".tmp", "w") as f:
+            subprocess.run(args, stdout=f, check=True)
+        os.rename(path + ".tmp", path)
+    return path
+
+
+def machine():
+    cpu = "unknown cpu"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return "%s, %d cores, %s %s" % (cpu, os.cpu_count() or 0, platform.system(), platform.release())
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--teximan", default=os.path.join(ROOT, "build-release", "teximan"))
+    ap.add_argument("--quick", action="store_true")
+    a = ap.parse_args()
+    os.makedirs(OUT, exist_ok=True)
+    tex = a.teximan
+    print("machine:", machine())
+    print()
+
+    sizes = [1, 10] if a.quick else [1, 10, 100]
+    results = {}
+    print("%-22s %8s %9s %9s %9s %8s %9s" % ("input", "MB", "teximan s", "MB/s", "tr s", "tr/tex", "peak MB"))
+    for exp in (False, True):
+        for mb in sizes:
+            name = "manual-%dMB%s.texi" % (mb, "-exp" if exp else "")
+            path = generate(name, mb, exp)
+            size = os.path.getsize(path) / 1e6
+            t, status = median([tex, path], a.runs)
+            if status != 0:
+                sys.exit("%s: status %d" % (name, status))
+            ttr, _ = median(["tr", "a", "b"], a.runs, stdin=path)
+            mem = peak([tex, path]) / 1024.0
+            results[(mb, exp)] = (size, t, ttr, mem)
+            print("%-22s %8.1f %9.3f %9.1f %9.3f %8.2f %9.1f" % (name, size, t, size / t, ttr, t / ttr, mem))
+    print()
+
+    texi2any = shutil.which("texi2any")
+    corpus = []
+    print("%-22s %8s %9s %12s %9s" % ("real manual", "MB", "teximan s", "texi2any s", "ratio"))
+    for name in ("make", "sed"):
+        d = os.path.join(ROOT, "tests", "corpus", name)
+        doc = os.path.join(d, name + ".texi")
+        size = os.path.getsize(doc) / 1e6
+        t, _ = median([tex, "-I", d, doc], max(a.runs, 11))
+        if texi2any:
+            t2, _ = median([texi2any, "--plaintext", "-I", d, "-o", os.devnull, doc], a.runs)
+            corpus.append((name, t, t2))
+            print("%-22s %8.2f %9.4f %12.3f %9.0f" % (name, size, t, t2, t2 / t))
+        else:
+            print("%-22s %8.2f %9.4f %12s" % (name, size, t, "(no texi2any)"))
+    print()
+
+    big = max(sizes)
+    verdicts = []
+    size, t, ttr, _ = results[(big, False)]
+    verdicts.append(("1. %d MB manual at >= 1/3 of tr's throughput" % big, "%.2f of tr" % (ttr / t), ttr / t >= 1 / 3))
+    make = [c for c in corpus if c[0] == "make"]
+    if make:
+        ratio = make[0][2] / make[0][1]
+        verdicts.append(("2. make manual >= 150x faster than texi2any", "%.0fx" % ratio, ratio >= 150))
+    else:
+        verdicts.append(("2. make manual >= 150x faster than texi2any", "texi2any missing", False))
+    for exp in (False, True):
+        growth = results[(big, exp)][1] / results[(big // 10, exp)][1]
+        verdicts.append(("3. %d MB / %d MB time%s <= 11" % (big, big // 10, " (expansions)" if exp else ""),
+                         "%.2f" % growth, growth <= 11))
+    over = max(mem - 1.5 * size - 16 * 1.048576 for (size, _, _, mem) in results.values())
+    verdicts.append(("4. peak memory < 1.5 x input + 16 MiB", "worst margin %.1f MB" % -over, over < 0))
+    for what, value, ok in verdicts:
+        print("%-52s %-22s %s" % (what, value, "pass" if ok else "MISS"))
+    sys.exit(0 if all(v[2] for v in verdicts) else 1)
+
+
+if __name__ == "__main__":
+    main()

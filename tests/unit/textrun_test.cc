@@ -1,0 +1,81 @@
+// Running text written in bulk must be exactly what the word-by-word writer
+// writes: the same bytes, the same line state, the same position.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "teximan.h"
+
+namespace {
+
+struct result {
+	std::string out;
+	size_t pos, line, col, column;
+	int pendingspace, parabreak;
+};
+
+// Parses `text` as filled running text starting at `column`, with the
+// bulk writer or one word at a time.
+result flow(const std::string &text, size_t column, bool bulk)
+{
+	texistate st;
+	texistate *p = &st;
+	std::string out;
+	st.obuf.resize(256); // small, so that flushes happen mid-run
+	st.outcapture = &out;
+	st.errf = nullptr;
+	st.column = column;
+	st.lastout = 'x';
+	texiinput &in = st.inputs[0];
+	in.name = "t.texi";
+	char *b = in.text.grow(text.size() + 1);
+	std::memcpy(b, text.data(), text.size());
+	in.text.adopt(text.size());
+	st.filepos = 1;
+	size_t pos = 0;
+	while (pos < BUFSZ(p)) {
+		skipspace(p, pos);
+		if (pos >= BUFSZ(p))
+			break;
+		char c = BUF(p, pos);
+		if (c == '@' || c == '{' || c == '}')
+			break;
+		if (bulk)
+			textrun(p, pos);
+		else
+			emitword(p, pos, 0);
+	}
+	outflush(p);
+	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak};
+}
+
+TEST(textrun, matcheswordbyword)
+{
+	const char *pieces[] = {"word", "a", ".dot", "'q", "''", "``", "`", "'", "\\", "x\\y", " ", "  ",
+	    "\t", "\n", "\n\n", "\n \n", " \n", ",", ".", "it's", "\r", std::string_view("\0", 1).data(),
+	    "caf\xc3\xa9", "a-very-long-word-that-runs-on-and-on-and-on-past-the-wrap-column-alone",
+	    "ab cd ef gh ij kl mn op qr st uv wx yz ab cd ef gh ij kl mn op qr st uv wx yz",
+	    "one two\nthree four\nfive six seven eight nine ten eleven twelve thirteen fourteen", "@", "}"};
+	std::mt19937 rng(20261210);
+	for (int i = 0; i < 4000; i++) {
+		std::string text;
+		int n = static_cast<int>(rng() % 60) + 1;
+		for (int k = 0; k < n; k++) {
+			const char *piece = pieces[rng() % std::size(pieces)];
+			text += *piece ? std::string(piece) : std::string(1, '\0');
+		}
+		size_t column = rng() % 90;
+		result a = flow(text, column, true), b = flow(text, column, false);
+		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column;
+		ASSERT_EQ(a.pos, b.pos);
+		ASSERT_EQ(a.line, b.line);
+		ASSERT_EQ(a.col, b.col);
+		ASSERT_EQ(a.column, b.column);
+		ASSERT_EQ(a.pendingspace, b.pendingspace);
+		ASSERT_EQ(a.parabreak, b.parabreak);
+	}
+}
+
+} // namespace
