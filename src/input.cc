@@ -128,10 +128,18 @@ void advanceto(texistate *p, size_t &pos, size_t end)
 	const char *s = in.text.at(own);
 	size_t m = end - own;
 	const char *last = nullptr;
-	for (const char *q = s; (q = static_cast<const char *>(std::memchr(q, '\n', s + m - q))) != nullptr; q++) {
-		in.line++;
-		last = q;
-	}
+	if (m < 64) {
+		// Command names and blanks: shorter than a library call is worth.
+		for (const char *q = s; q < s + m; q++)
+			if (*q == '\n') {
+				in.line++;
+				last = q;
+			}
+	} else
+		for (const char *q = s; (q = static_cast<const char *>(std::memchr(q, '\n', s + m - q))) != nullptr; q++) {
+			in.line++;
+			last = q;
+		}
 	in.col = last ? static_cast<size_t>(s + m - last - 1) : in.col + m;
 	pos = end;
 }

@@ -29,11 +29,11 @@ void strayb(texistate *p, size_t &pos)
 	stepone(p, pos);
 }
 
-// Words in the body of a group or block: in bulk where the text is plainly
-// filled and written, one at a time elsewhere.
+// Words in the body of a group or block: in bulk where the text is filled
+// and written, one at a time elsewhere.
 void textorword(texistate *p, size_t &pos)
 {
-	if (p->ignoredepth || p->literaldepth || p->openmacros)
+	if (p->ignoredepth || p->literaldepth)
 		emitword(p, pos, 0);
 	else
 		textrun(p, pos);

@@ -502,21 +502,38 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 	return s;
 }
 
-// Copies n bytes of a plain span, its newlines as spaces.
-inline char *copyplain(char *o, const char *s, size_t n)
+// Copies n bytes of a plain span, its newlines as spaces, and counts the
+// newlines for the position's line and column.
+struct newlines {
+	size_t count = 0;
+	const char *last = nullptr;
+};
+
+inline char *copyplain(char *o, const char *s, size_t n, newlines &nl)
 {
 	size_t i = 0;
 #ifdef __SSE2__
-	const __m128i nl = _mm_set1_epi8('\n'), space = _mm_set1_epi8(' ');
+	const __m128i nlv = _mm_set1_epi8('\n'), space = _mm_set1_epi8(' ');
 	for (; i + 16 <= n; i += 16) {
 		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-		__m128i isnl = _mm_cmpeq_epi8(v, nl);
-		v = _mm_or_si128(_mm_andnot_si128(isnl, v), _mm_and_si128(isnl, space));
+		__m128i isnl = _mm_cmpeq_epi8(v, nlv);
+		unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(isnl));
+		if (mask != 0) {
+			nl.count += static_cast<size_t>(__builtin_popcount(mask));
+			nl.last = s + i + 31 - __builtin_clz(mask);
+			v = _mm_or_si128(_mm_andnot_si128(isnl, v), _mm_and_si128(isnl, space));
+		}
 		_mm_storeu_si128(reinterpret_cast<__m128i *>(o + i), v);
 	}
 #endif
-	for (; i < n; i++)
-		o[i] = s[i] == '\n' ? ' ' : s[i];
+	for (; i < n; i++) {
+		if (s[i] == '\n') {
+			o[i] = ' ';
+			nl.count++;
+			nl.last = s + i;
+		} else
+			o[i] = s[i];
+	}
 	return o + n;
 }
 
@@ -525,13 +542,13 @@ inline char *copyplain(char *o, const char *s, size_t n)
 // Running text in bulk: the words and white space from pos on, up to a
 // command, a brace, the end of the input, or a blank line that calls for a
 // paragraph break.  It writes exactly what skipspace and emitword would,
-// element by element; callers use it only in filled text with output live
-// and no line macro open, where those come down to copying words, collapsing
-// white space and wrapping long lines.  Plain text is most of a manual, so
-// this is where the time goes.
+// element by element; callers use it only in filled text with output live,
+// where those come down to copying words, collapsing white space, wrapping
+// long lines and, on a macro line, guarding words that name macros.  Plain
+// text is most of a manual, so this is where the time goes.
 void textrun(texistate *p, size_t &pos)
 {
-	assert(!p->ignoredepth && !p->literaldepth && !p->openmacros);
+	assert(!p->ignoredepth && !p->literaldepth);
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
 	if (pos >= size)
@@ -544,6 +561,9 @@ void textrun(texistate *p, size_t &pos)
 	bool inword = false;
 	int parabreak = p->parabreak;
 	const int blankbreaks = p->listkind != LIST_TABLE;
+	const bool macroline = p->openmacros != 0;
+	const bool guardnames = macroline && p->listkind != LIST_TABLE;
+	newlines nl;
 
 	// Output goes straight into the buffer, through locals that no store
 	// can alias.  A byte of a word takes at most four bytes there, and a
@@ -556,6 +576,7 @@ void textrun(texistate *p, size_t &pos)
 	while (s < e) {
 		if (o >= oend - 4 * SLACK) {
 			p->olen = static_cast<size_t>(o - obase);
+			p->lastout = o[-1];
 			outflush(p);
 			o = obase + p->olen;
 		}
@@ -566,6 +587,10 @@ void textrun(texistate *p, size_t &pos)
 			if (c == '\n' && !parabreak && blankbreaks && (s > start ? s[-1] : before) == '\n' &&
 			    (pos != 0 || s > start))
 				break;
+			if (c == '\n') {
+				nl.count++;
+				nl.last = s;
+			}
 			pending = 1;
 			inword = false;
 			s++;
@@ -577,7 +602,7 @@ void textrun(texistate *p, size_t &pos)
 		if (!inword) {
 			inword = true;
 			if (pending) {
-				if (column >= WRAPCOLUMN) {
+				if (column >= WRAPCOLUMN && !macroline) {
 					*o++ = '\n';
 					column = 0;
 				} else if (column != 0) {
@@ -587,10 +612,28 @@ void textrun(texistate *p, size_t &pos)
 				pending = 0;
 			}
 			parabreak = 0;
+			if (guardnames && (o > obase ? o[-1] : p->lastout) == ' ') {
+				const char *w = s;
+				while (w < e && runbytes.cls[static_cast<unsigned char>(*w)] != WHITE &&
+				       runbytes.cls[static_cast<unsigned char>(*w)] != STOP)
+					w++;
+				if ((w == e || *w != '@') && (w == e || *w != '{') &&
+				    ismdocmacro(s, static_cast<size_t>(w - s))) {
+					*o++ = '\\';
+					*o++ = '&';
+				}
+			}
 			if (column == 0 && (c == '.' || (c == '\'' && !(s + 1 < e && s[1] == '\'')))) {
 				*o++ = '\\';
 				*o++ = '&';
 			}
+		}
+		if (cls == ORDINARY && macroline) {
+			const char *from = s;
+			while (s < e && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY && o < oend)
+				*o++ = *s++;
+			column += static_cast<size_t>(s - from);
+			continue;
 		}
 		if (cls == ORDINARY) {
 			// A plain span: the white space in it before a word owes
@@ -600,24 +643,28 @@ void textrun(texistate *p, size_t &pos)
 			while (s < x) {
 				size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
 				if (static_cast<size_t>(x - s) <= free) {
-					o = copyplain(o, s, static_cast<size_t>(x - s));
+					o = copyplain(o, s, static_cast<size_t>(x - s), nl);
 					column += static_cast<size_t>(x - s);
 					s = x;
 					break;
 				}
-				o = copyplain(o, s, free);
+				o = copyplain(o, s, free, nl);
 				column += free;
 				s += free;
 				const char *w = s;
 				while (w < x && *w != ' ' && *w != '\n')
 					w++;
-				o = copyplain(o, s, static_cast<size_t>(w - s));
+				o = copyplain(o, s, static_cast<size_t>(w - s), nl);
 				column += static_cast<size_t>(w - s);
 				s = w;
 				if (w == x)
 					break;
 				*o++ = '\n';
 				column = 0;
+				if (*w == '\n') {
+					nl.count++;
+					nl.last = w;
+				}
 				s = w + 1;
 				if (*s == '.') {
 					*o++ = '\\';
@@ -648,5 +695,11 @@ void textrun(texistate *p, size_t &pos)
 	p->parabreak = parabreak;
 	p->column = column;
 	p->pendingspace = pending;
-	advanceto(p, pos, pos + static_cast<size_t>(s - start));
+	size_t n = static_cast<size_t>(s - start);
+	if (in.splicerem == 0) {
+		in.line += nl.count;
+		in.col = nl.last ? static_cast<size_t>(s - nl.last - 1) : in.col + n;
+		pos += n;
+	} else
+		advanceto(p, pos, pos + n);
 }

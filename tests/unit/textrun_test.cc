@@ -1,5 +1,6 @@
 // Running text written in bulk must be exactly what the word-by-word writer
-// writes: the same bytes, the same line state, the same position.
+// writes: the same bytes, the same line state, the same position, on text
+// lines and macro lines, in tables and out.
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,12 @@ struct result {
 	std::string out;
 	size_t pos, line, col, column;
 	int pendingspace, parabreak;
+	bool stopped; // a blank line on a macro line ends the run
 };
 
 // Parses `text` as filled running text starting at `column`, with the
 // bulk writer or one word at a time.
-result flow(const std::string &text, size_t column, bool bulk)
+result flow(const std::string &text, size_t column, bool bulk, bool macroline, int listkind)
 {
 	texistate st;
 	texistate *p = &st;
@@ -27,7 +29,9 @@ result flow(const std::string &text, size_t column, bool bulk)
 	st.outcapture = &out;
 	st.errf = nullptr;
 	st.column = column;
-	st.lastout = 'x';
+	st.lastout = column % 3 ? 'x' : ' ';
+	st.openmacros = macroline;
+	st.listkind = listkind;
 	texiinput &in = st.inputs[0];
 	in.name = "t.texi";
 	char *b = in.text.grow(text.size() + 1);
@@ -35,25 +39,30 @@ result flow(const std::string &text, size_t column, bool bulk)
 	in.text.adopt(text.size());
 	st.filepos = 1;
 	size_t pos = 0;
-	while (pos < BUFSZ(p)) {
-		skipspace(p, pos);
-		if (pos >= BUFSZ(p))
-			break;
-		char c = BUF(p, pos);
-		if (c == '@' || c == '{' || c == '}')
-			break;
-		if (bulk)
-			textrun(p, pos);
-		else
-			emitword(p, pos, 0);
+	bool stopped = false;
+	try {
+		while (pos < BUFSZ(p)) {
+			skipspace(p, pos);
+			if (pos >= BUFSZ(p))
+				break;
+			char c = BUF(p, pos);
+			if (c == '@' || c == '{' || c == '}')
+				break;
+			if (bulk)
+				textrun(p, pos);
+			else
+				emitword(p, pos, 0);
+		}
+	} catch (const texiexit &) {
+		stopped = true;
 	}
 	outflush(p);
-	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak};
+	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak, stopped};
 }
 
 TEST(textrun, matcheswordbyword)
 {
-	const char *pieces[] = {"word", "a", ".dot", "'q", "''", "``", "`", "'", "\\", "x\\y", " ", "  ",
+	const char *pieces[] = {"word", "Fl", "It", "%A", "Ar,", "Xo", "Sh", "No'", "a", ".dot", "'q", "''", "``", "`", "'", "\\", "x\\y", " ", "  ",
 	    "\t", "\n", "\n\n", "\n \n", " \n", ",", ".", "it's", "\r", std::string_view("\0", 1).data(),
 	    "caf\xc3\xa9", "a-very-long-word-that-runs-on-and-on-and-on-past-the-wrap-column-alone",
 	    "ab cd ef gh ij kl mn op qr st uv wx yz ab cd ef gh ij kl mn op qr st uv wx yz",
@@ -67,14 +76,21 @@ TEST(textrun, matcheswordbyword)
 			text += *piece ? std::string(piece) : std::string(1, '\0');
 		}
 		size_t column = rng() % 90;
-		result a = flow(text, column, true), b = flow(text, column, false);
-		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column;
+		bool macroline = rng() % 2;
+		int listkind = rng() % 4 == 0 ? LIST_TABLE : LIST_NONE;
+		if (macroline && column == 0)
+			column = 4;
+		result a = flow(text, column, true, macroline, listkind);
+		result b = flow(text, column, false, macroline, listkind);
+		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column
+					<< (macroline ? " on a macro line" : "") << (listkind ? " in a table" : "");
 		ASSERT_EQ(a.pos, b.pos);
 		ASSERT_EQ(a.line, b.line);
 		ASSERT_EQ(a.col, b.col);
 		ASSERT_EQ(a.column, b.column);
 		ASSERT_EQ(a.pendingspace, b.pendingspace);
 		ASSERT_EQ(a.parabreak, b.parabreak);
+		ASSERT_EQ(a.stopped, b.stopped);
 	}
 }
 
