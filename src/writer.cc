@@ -91,25 +91,13 @@ static inline bool needsguard(texistate *p, char c)
 	return p->column == 0 && (c == '.' || c == '\'');
 }
 
-// On a macro line a double quote would open or close a quoted argument and
-// vanish from the page, taking the meaning of the words around it; it is
-// written as the formatter's glyph for it instead.  Table rows are not
-// macro lines, and plain text lines print the quote as it stands.
-static inline bool quotesglyph(texistate *p)
-{
-	return p->openmacros != 0 && p->listkind != LIST_TABLE;
-}
-
 void outchar(texistate *p, char c)
 {
 	if (p->ignoredepth)
 		return;
 	if (needsguard(p, c))
 		outraw(p, "\\&", 2);
-	if (c == '"' && quotesglyph(p))
-		outraw(p, "\\(dq", 4);
-	else
-		outbyte(p, c);
+	outbyte(p, c);
 	if (c == '\\')
 		outbyte(p, 'e');
 	p->parabreak = 0;
@@ -127,7 +115,6 @@ static constexpr struct textclass {
 	{
 		special[static_cast<unsigned char>('\\')] = true;
 		special[static_cast<unsigned char>('\n')] = true;
-		special[static_cast<unsigned char>('"')] = true;
 	}
 } textbytes;
 
@@ -148,12 +135,6 @@ void outtext(texistate *p, const char *s, size_t n)
 			break;
 		if (s[j] == '\\') {
 			outraw(p, "\\e", 2);
-			p->column++;
-		} else if (s[j] == '"') {
-			if (quotesglyph(p))
-				outraw(p, "\\(dq", 4);
-			else
-				outbyte(p, '"');
 			p->column++;
 		} else {
 			outbyte(p, '\n');
@@ -336,7 +317,7 @@ constexpr struct wordspecialclass {
 	bool special[256];
 	constexpr wordspecialclass() : special{}
 	{
-		for (unsigned char c : {'\\', '`', '\'', '"'})
+		for (unsigned char c : {'\\', '`', '\''})
 			special[c] = true;
 	}
 } wordspecial;
@@ -432,13 +413,6 @@ void emitword(texistate *p, size_t &pos, char delim)
 				break;
 			if (s[j] == '\\') {
 				outraw(p, "\\e", 2);
-				col++;
-				i = j + 1;
-			} else if (s[j] == '"') {
-				if (quotesglyph(p))
-					outraw(p, "\\(dq", 4);
-				else
-					outbyte(p, '"');
 				col++;
 				i = j + 1;
 			} else if (j + 1 < n && s[j + 1] == s[j]) {
