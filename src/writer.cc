@@ -273,18 +273,35 @@ size_t skipspace(texistate *p, size_t &pos)
 	if (pos >= size || !whitebyte(*in.text.at(pos)))
 		return pos;
 	const char *s = in.text.at(pos);
-	size_t start = pos, i = pos;
-	for (; i < size && whitebyte(s[i - start]); i++) {
-		p->pendingspace = 1;
+	const size_t start = pos, n = size - pos;
+	const bool breaks = p->listkind != LIST_TABLE;
+	int pending = p->pendingspace;
+	size_t i = 0, lines = 0, lastnl = 0;
+	for (; i < n && whitebyte(s[i]); i++) {
+		pending = 1;
+		if (s[i] != '\n')
+			continue;
 		// A blank line is two adjacent newlines, whoever consumed the first.
-		if (s[i - start] == '\n' && i != 0 && (i > start ? s[i - start - 1] : in.text.byte(i - 1)) == '\n' &&
-		    !p->parabreak && p->listkind != LIST_TABLE) {
-			advanceto(p, pos, i);
+		if (breaks && !p->parabreak && start + i != 0 && (i ? s[i - 1] : in.text.byte(start - 1)) == '\n') {
+			p->pendingspace = 1;
+			advanceto(p, pos, start + i);
 			outblockmacro(p, "Pp");
 			p->parabreak = 1;
+			pending = p->pendingspace;
+			lines = 0;
 		}
+		lines++;
+		lastnl = i;
 	}
-	advanceto(p, pos, i);
+	p->pendingspace = pending;
+	// The white space from pos on (past any break written) moves only the
+	// line and column.
+	if (in.splicerem == 0) {
+		in.line += lines;
+		in.col = lines ? i - lastnl - 1 : in.col + (start + i - pos);
+		pos = start + i;
+	} else
+		advanceto(p, pos, start + i);
 	return pos;
 }
 
