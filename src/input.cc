@@ -18,37 +18,39 @@
 // ---------------------------------------------------------------------------
 // Text buffers
 
-// A large text is read once from end to end: backing it with huge pages
-// spares the kernel most of the page faults of filling it, which otherwise
-// cost more than converting it.  Only advice: nothing depends on it.
-static void hugepages(char *b, size_t n)
-{
-#ifdef MADV_HUGEPAGE
-	constexpr uintptr_t huge = uintptr_t{2} << 20;
-	if (n < 2 * huge)
-		return;
-	uintptr_t from = (reinterpret_cast<uintptr_t>(b) + huge - 1) & ~(huge - 1);
-	uintptr_t to = (reinterpret_cast<uintptr_t>(b) + n) & ~(huge - 1);
-	if (from < to)
-		(void)madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
-#else
-	(void)b;
-	(void)n;
-#endif
-}
+// A text is read once from end to end into fresh memory, and filling fresh
+// memory page by page costs the kernel more than converting the text.  So a
+// text of some size gets memory aligned to, and rounded up to, huge pages,
+// with the advice to use them: one fault then fills two megabytes.  Only
+// advice: the same bytes result without it.
+constexpr size_t HUGEPAGE = size_t{2} << 20;
+constexpr size_t HUGEMIN = size_t{128} << 10;
 
 char *textbuf::grow(size_t cap)
 {
 	assert(live_ == 0 && origin_ == 0);
 	if (cap <= cap_)
 		return data_.get();
-	char *b = static_cast<char *>(std::realloc(data_.get(), cap));
+	if (cap < HUGEMIN) {
+		char *b = static_cast<char *>(std::realloc(data_.get(), cap));
+		if (b == nullptr)
+			return nullptr;
+		(void)data_.release();
+		data_.reset(b);
+		cap_ = cap;
+		return b;
+	}
+	size_t rounded = (cap + HUGEPAGE - 1) & ~(HUGEPAGE - 1);
+	char *b = static_cast<char *>(std::aligned_alloc(HUGEPAGE, rounded));
 	if (b == nullptr)
 		return nullptr;
-	(void)data_.release();
+#ifdef MADV_HUGEPAGE
+	(void)madvise(b, rounded, MADV_HUGEPAGE);
+#endif
+	if (size_ > 0)
+		std::memcpy(b, data_.get(), size_);
 	data_.reset(b);
-	cap_ = cap;
-	hugepages(b, cap);
+	cap_ = rounded;
 	return b;
 }
 
@@ -367,11 +369,12 @@ void parsestdin(texistate *p, int fd, const std::string_view *data)
 		if (used == cap) {
 			if (cap >= MAXSTDIN)
 				texierror(p, "stdin buffer too long");
-			cap = cap < 32769 ? 65536 : cap * 2;
-			if (in.text.grow(cap) == nullptr) {
+			in.text.adopt(used); // what a larger buffer takes over
+			if (in.text.grow(cap < 32769 ? 65536 : cap * 2) == nullptr) {
 				errno = ENOMEM;
 				texisyserr(p, nullptr);
 			}
+			cap = in.text.capacity();
 		}
 		ssize_t r = read(fd, in.text.grow(cap) + used, cap - used);
 		if (r < 0 && errno == EINTR)

@@ -29,12 +29,14 @@ void strayb(texistate *p, size_t &pos)
 	stepone(p, pos);
 }
 
-// Words in the body of a group or block: in bulk where the text is filled
-// and written, one at a time elsewhere.
+// Words in the body of a group or block: in bulk where they are written,
+// one at a time where they are not.
 void textorword(texistate *p, size_t &pos)
 {
-	if (p->ignoredepth || p->literaldepth)
+	if (p->ignoredepth || (p->literaldepth && p->openmacros))
 		emitword(p, pos, 0);
+	else if (p->literaldepth)
+		literalrun(p, pos);
 	else
 		textrun(p, pos);
 }

@@ -323,7 +323,8 @@ void outowedspace(texistate *p);
 void outendline(texistate *p); // even while output is suppressed
 size_t skipspace(texistate *p, size_t &pos);
 void emitword(texistate *p, size_t &pos, char delim);
-void textrun(texistate *p, size_t &pos); // filled text, output live, no line macro open
+void textrun(texistate *p, size_t &pos);    // filled text, output live
+void literalrun(texistate *p, size_t &pos); // literal text, output live, no line macro open
 
 // ---------------------------------------------------------------------------
 // Command lookup, dispatch and the parse loops.

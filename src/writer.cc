@@ -264,10 +264,12 @@ size_t skipspace(texistate *p, size_t &pos)
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
 	if (p->literaldepth) {
-		while (pos < size && whitebyte(in.text.byte(pos))) {
-			outchar(p, in.text.byte(pos));
-			stepone(p, pos);
-		}
+		// Literal text keeps its white space as it stands.
+		size_t end = pos;
+		while (end < size && whitebyte(*in.text.at(end)))
+			end++;
+		outtext(p, in.text.at(pos), end - pos);
+		advanceto(p, pos, end);
 		return pos;
 	}
 	if (pos >= size || !whitebyte(*in.text.at(pos)))
@@ -712,6 +714,86 @@ void textrun(texistate *p, size_t &pos)
 	p->parabreak = parabreak;
 	p->column = column;
 	p->pendingspace = pending;
+	size_t n = static_cast<size_t>(s - start);
+	if (in.splicerem == 0) {
+		in.line += nl.count;
+		in.col = nl.last ? static_cast<size_t>(s - nl.last - 1) : in.col + n;
+		pos += n;
+	} else
+		advanceto(p, pos, pos + n);
+}
+
+// Literal text in bulk: words and white space from pos on, up to a command,
+// a brace or the end of the input, exactly as skipspace and emitword write
+// them in literal context with output live and no line macro open: white
+// space as it stands, words with their escapes, nothing owed between them.
+void literalrun(texistate *p, size_t &pos)
+{
+	assert(!p->ignoredepth && p->literaldepth && !p->openmacros);
+	texiinput &in = TOP(p);
+	size_t size = in.text.size();
+	const char *const start = in.text.at(pos), *const e = start + (size - pos);
+	const char *s = start;
+	size_t column = p->column;
+	bool wrote = false;
+	p->pendingspace = 0; // the first word spends it, and nothing owes one after
+	constexpr size_t SLACK = 16;
+	char *obase = p->obuf.data();
+	char *const oend = obase + p->obuf.size() - SLACK;
+	char *o = obase + p->olen;
+	newlines nl;
+	while (s < e) {
+		if (o >= oend - 4 * SLACK) {
+			p->olen = static_cast<size_t>(o - obase);
+			p->lastout = o[-1];
+			outflush(p);
+			o = obase + p->olen;
+		}
+		unsigned char c = static_cast<unsigned char>(*s);
+		unsigned char cls = runbytes.cls[c];
+		if (cls == STOP)
+			break;
+		wrote = true;
+		if (c == '\n') {
+			*o++ = '\n';
+			column = 0;
+			nl.count++;
+			nl.last = s++;
+			continue;
+		}
+		if (column == 0 && (c == '.' || (c == '\'' && !(s + 1 < e && s[1] == '\'')))) {
+			*o++ = '\\';
+			*o++ = '&';
+		}
+		if (cls != SPECIAL) {
+			const char *from = s;
+			do
+				*o++ = *s++;
+			while (s < e && o < oend && runbytes.cls[static_cast<unsigned char>(*s)] != STOP &&
+			       runbytes.cls[static_cast<unsigned char>(*s)] != SPECIAL && *s != '\n');
+			column += static_cast<size_t>(s - from);
+		} else if (c == '\\') {
+			*o++ = '\\';
+			*o++ = 'e';
+			s++;
+			column++;
+		} else if (s + 1 < e && s[1] == *s) {
+			std::memcpy(o, c == '`' ? "\\(lq" : "\\(rq", 4);
+			o += 4;
+			s += 2;
+			column += 4;
+		} else {
+			*o++ = static_cast<char>(c);
+			s++;
+			column++;
+		}
+	}
+	p->olen = static_cast<size_t>(o - obase);
+	if (wrote) {
+		p->lastout = o[-1];
+		p->parabreak = 0;
+	}
+	p->column = column;
 	size_t n = static_cast<size_t>(s - start);
 	if (in.splicerem == 0) {
 		in.line += nl.count;

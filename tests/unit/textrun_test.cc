@@ -1,6 +1,6 @@
 // Running text written in bulk must be exactly what the word-by-word writer
 // writes: the same bytes, the same line state, the same position, on text
-// lines and macro lines, in tables and out.
+// lines and macro lines, in tables and out, filled and literal.
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ struct result {
 
 // Parses `text` as filled running text starting at `column`, with the
 // bulk writer or one word at a time.
-result flow(const std::string &text, size_t column, bool bulk, bool macroline, int listkind)
+result flow(const std::string &text, size_t column, bool bulk, bool macroline, int listkind, bool literal)
 {
 	texistate st;
 	texistate *p = &st;
@@ -30,8 +30,9 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 	st.errf = nullptr;
 	st.column = column;
 	st.lastout = column % 3 ? 'x' : ' ';
-	st.openmacros = macroline;
+	st.openmacros = macroline && !literal;
 	st.listkind = listkind;
+	st.literaldepth = literal;
 	texiinput &in = st.inputs[0];
 	in.name = "t.texi";
 	char *b = in.text.grow(text.size() + 1);
@@ -48,10 +49,12 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 			char c = BUF(p, pos);
 			if (c == '@' || c == '{' || c == '}')
 				break;
-			if (bulk)
-				textrun(p, pos);
-			else
+			if (!bulk)
 				emitword(p, pos, 0);
+			else if (literal)
+				literalrun(p, pos);
+			else
+				textrun(p, pos);
 		}
 	} catch (const texiexit &) {
 		stopped = true;
@@ -77,13 +80,15 @@ TEST(textrun, matcheswordbyword)
 		}
 		size_t column = rng() % 90;
 		bool macroline = rng() % 2;
+		bool literal = rng() % 4 == 0;
 		int listkind = rng() % 4 == 0 ? LIST_TABLE : LIST_NONE;
 		if (macroline && column == 0)
 			column = 4;
-		result a = flow(text, column, true, macroline, listkind);
-		result b = flow(text, column, false, macroline, listkind);
+		result a = flow(text, column, true, macroline, listkind, literal);
+		result b = flow(text, column, false, macroline, listkind, literal);
 		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column
-					<< (macroline ? " on a macro line" : "") << (listkind ? " in a table" : "");
+					<< (macroline ? " on a macro line" : "") << (listkind ? " in a table" : "")
+					<< (literal ? " in literal text" : "");
 		ASSERT_EQ(a.pos, b.pos);
 		ASSERT_EQ(a.line, b.line);
 		ASSERT_EQ(a.col, b.col);
