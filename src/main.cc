@@ -16,6 +16,10 @@ int main(int argc, char *argv[])
 		prog = slash ? slash + 1 : argv[0];
 	}
 
+	// A diagnostic reaches standard error as one write, not one for each
+	// piece of it: a document can hold millions of stray braces.
+	std::setvbuf(stderr, nullptr, _IOLBF, BUFSIZ);
+
 	texioptions opt;
 	int c;
 	// "+": stop at the first operand, as POSIX getopt does.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -148,7 +149,11 @@ public:
 
 	// Pointer to the byte at logical offset pos, which must not lie before
 	// the last insertion point; valid until the next insertion.
-	const char *at(size_t pos) const { return data_.get() + live_ + (pos - origin_); }
+	const char *at(size_t pos) const
+	{
+		assert(pos >= origin_);
+		return data_.get() + live_ + (pos - origin_);
+	}
 
 	// The byte at any offset from origin - 1 on.
 	char byte(size_t pos) const { return pos >= origin_ ? *at(pos) : before_; }

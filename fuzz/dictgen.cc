@@ -1,0 +1,45 @@
+// Writes a libFuzzer dictionary: every command of the command table, the
+// tokens that give blocks and macros their shape, and one inclusion line for
+// each file name given after the output file.  Generated at build time, so that the
+// dictionary never misses a command.
+
+#include <cstdio>
+#include <string_view>
+
+#include "teximan.h"
+
+// One dictionary entry, quoted with the escapes the dictionary format reads.
+static void entry(std::string_view s)
+{
+	std::putchar('"');
+	for (unsigned char c : s) {
+		if (c == '"' || c == '\\')
+			std::printf("\\%c", c);
+		else if (c < 0x20 || c >= 0x7f)
+			std::printf("\\x%02X", c);
+		else
+			std::putchar(c);
+	}
+	std::puts("\"");
+}
+
+int main(int argc, char *argv[])
+{
+	if (argc < 2 || std::freopen(argv[1], "w", stdout) == nullptr) {
+		std::perror(argc < 2 ? "usage: dictgen OUTPUT [NAME...]" : argv[1]);
+		return 1;
+	}
+	for (const cmdentry &c : cmdtable) {
+		std::string name = std::string("@") + std::string(c.name, c.len);
+		entry(name);
+		entry(std::string(c.name, c.len) + "\n"); // the name on an @end line
+	}
+	for (std::string_view s : {"{", "}", ",", "\n", "\n\n", "@end ", "@top\n", "@bye\n", "@macro m{a,b}\n\\a\\ \\b\\\n@end macro\n",
+	         "@m{x,y}", "\\a\\", "@set v x\n", "@value{v}", "@item ", "@tab ", "index"})
+		entry(s);
+	for (int i = 2; i < argc; i++) {
+		entry(std::string("@include ") + argv[i] + "\n");
+		entry(std::string("@verbatiminclude ") + argv[i] + "\n");
+	}
+	return std::fclose(stdout) == 0 ? 0 : 1;
+}
