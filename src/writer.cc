@@ -230,6 +230,16 @@ void outparagraph(texistate *p)
 	p->parabreak = 1;
 }
 
+// The punctuation that closes a phrase; not ";", "]" or "'".
+static constexpr struct punctclass {
+	bool is[256];
+	constexpr punctclass() : is{}
+	{
+		for (unsigned char c : {'!', '"', ')', ',', '.', ':', '?'})
+			is[c] = true;
+	}
+} closingpunct;
+
 // Closing punctuation right after an inline macro's content goes onto the
 // macro line, each character an argument of its own, rather than beginning
 // the next text line.
@@ -239,7 +249,7 @@ void outtrailpunct(texistate *p, size_t &pos)
 		return;
 	size_t size = BUFSZ(p);
 	size_t end = pos;
-	while (end < size && std::strchr("!\"),.:?", BUF(p, end)) != nullptr && BUF(p, end) != '\0')
+	while (end < size && closingpunct.is[static_cast<unsigned char>(BUF(p, end))])
 		end++;
 	if (end == pos)
 		return;
