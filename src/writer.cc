@@ -595,15 +595,17 @@ void textrun(texistate *p, size_t &pos)
 	newlines nl;
 
 	// Output goes straight into the buffer, through locals that no store
-	// can alias.  A byte of a word takes at most four bytes there, and a
-	// plain span of n bytes at most 2n; the loop keeps room for both.
+	// can alias.  One step of the loop writes at most SLACK bytes but for
+	// a plain span, and a span of n bytes at most 2n; the loop keeps room
+	// for both.
 	constexpr size_t SLACK = 16;
+	assert(p->obuf.size() >= 4 * SLACK);
 	char *obase = p->obuf.data();
-	char *const oend = obase + p->obuf.size() - SLACK;
+	char *const oend = obase + p->obuf.size();
 	char *o = obase + p->olen;
 
 	while (s < e) {
-		if (o >= oend - 4 * SLACK) {
+		if (static_cast<size_t>(oend - o) < 2 * SLACK) {
 			p->olen = static_cast<size_t>(o - obase);
 			p->lastout = o[-1];
 			outflush(p);
@@ -659,7 +661,7 @@ void textrun(texistate *p, size_t &pos)
 		}
 		if (cls == ORDINARY && macroline) {
 			const char *from = s;
-			while (s < e && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY && o < oend)
+			while (s < e && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY && o < oend - SLACK)
 				*o++ = *s++;
 			column += static_cast<size_t>(s - from);
 			continue;
@@ -667,7 +669,7 @@ void textrun(texistate *p, size_t &pos)
 		if (cls == ORDINARY) {
 			// A plain span: the white space in it before a word owes
 			// that word a space, or a line break once the line is long.
-			size_t fit = static_cast<size_t>(oend - o) / 2;
+			size_t fit = static_cast<size_t>(oend - o - SLACK) / 2;
 			const char *x = plainspan(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
 			while (s < x) {
 				size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
@@ -747,13 +749,15 @@ void literalrun(texistate *p, size_t &pos)
 	size_t column = p->column;
 	bool wrote = false;
 	p->pendingspace = 0; // the first word spends it, and nothing owes one after
+	// As in textrun: one step writes at most SLACK bytes.
 	constexpr size_t SLACK = 16;
+	assert(p->obuf.size() >= 4 * SLACK);
 	char *obase = p->obuf.data();
-	char *const oend = obase + p->obuf.size() - SLACK;
+	char *const oend = obase + p->obuf.size();
 	char *o = obase + p->olen;
 	newlines nl;
 	while (s < e) {
-		if (o >= oend - 4 * SLACK) {
+		if (static_cast<size_t>(oend - o) < 2 * SLACK) {
 			p->olen = static_cast<size_t>(o - obase);
 			p->lastout = o[-1];
 			outflush(p);
@@ -779,7 +783,7 @@ void literalrun(texistate *p, size_t &pos)
 			const char *from = s;
 			do
 				*o++ = *s++;
-			while (s < e && o < oend && runbytes.cls[static_cast<unsigned char>(*s)] != STOP &&
+			while (s < e && o < oend - SLACK && runbytes.cls[static_cast<unsigned char>(*s)] != STOP &&
 			       runbytes.cls[static_cast<unsigned char>(*s)] != SPECIAL && *s != '\n');
 			column += static_cast<size_t>(s - from);
 		} else if (c == '\\') {
@@ -799,10 +803,10 @@ void literalrun(texistate *p, size_t &pos)
 		}
 	}
 	p->olen = static_cast<size_t>(o - obase);
-	if (wrote) {
+	if (p->olen > 0)
 		p->lastout = o[-1];
+	if (wrote)
 		p->parabreak = 0;
-	}
 	p->column = column;
 	size_t n = static_cast<size_t>(s - start);
 	if (in.splicerem == 0) {
