@@ -515,16 +515,22 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, bq)));
 		return _mm_or_si128(x, _mm_cmpeq_epi8(v, ap));
 	};
-	while (lim - s > 16) {
+	// Whole blocks are read while seventeen bytes of text remain, even
+	// where the span may end sooner; the end found is then cut to lim.
+	while (s < lim && e - s > 16) {
 		__m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
 		__m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 1));
 		__m128i next = _mm_or_si128(white(v1), other(v1));
 		__m128i bad = _mm_or_si128(other(v0), _mm_and_si128(white(v0), next));
 		int mask = _mm_movemask_epi8(bad);
-		if (mask != 0)
-			return s + __builtin_ctz(static_cast<unsigned>(mask));
+		if (mask != 0) {
+			const char *x = s + __builtin_ctz(static_cast<unsigned>(mask));
+			return x < lim ? x : lim;
+		}
 		s += 16;
 	}
+	if (s >= lim)
+		return lim;
 #endif
 	while (s < lim && !plainbreak(s, e))
 		s++;
@@ -540,28 +546,12 @@ struct newlines {
 
 inline char *copyplain(char *o, const char *s, size_t n, newlines &nl)
 {
-	size_t i = 0;
-#ifdef __SSE2__
-	const __m128i nlv = _mm_set1_epi8('\n'), space = _mm_set1_epi8(' ');
-	for (; i + 16 <= n; i += 16) {
-		__m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-		__m128i isnl = _mm_cmpeq_epi8(v, nlv);
-		unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(isnl));
-		if (mask != 0) {
-			nl.count += static_cast<size_t>(__builtin_popcount(mask));
-			nl.last = s + i + 31 - __builtin_clz(mask);
-			v = _mm_or_si128(_mm_andnot_si128(isnl, v), _mm_and_si128(isnl, space));
-		}
-		_mm_storeu_si128(reinterpret_cast<__m128i *>(o + i), v);
-	}
-#endif
-	for (; i < n; i++) {
-		if (s[i] == '\n') {
-			o[i] = ' ';
-			nl.count++;
-			nl.last = s + i;
-		} else
-			o[i] = s[i];
+	// Newlines are about one in seventy bytes: copy, then mend them.
+	std::memcpy(o, s, n);
+	for (const char *q = s; (q = static_cast<const char *>(std::memchr(q, '\n', s + n - q))) != nullptr; q++) {
+		o[q - s] = ' ';
+		nl.count++;
+		nl.last = q;
 	}
 	return o + n;
 }
@@ -644,11 +634,12 @@ void textrun(texistate *p, size_t &pos)
 			}
 			parabreak = 0;
 			if (guardnames && (o > obase ? o[-1] : p->lastout) == ' ') {
+				// Macro names are two or three bytes long.
 				const char *w = s;
-				while (w < e && runbytes.cls[static_cast<unsigned char>(*w)] != WHITE &&
+				while (w < e && w - s < 4 && runbytes.cls[static_cast<unsigned char>(*w)] != WHITE &&
 				       runbytes.cls[static_cast<unsigned char>(*w)] != STOP)
 					w++;
-				if ((w == e || *w != '@') && (w == e || *w != '{') &&
+				if (w - s < 4 && (w == e || (*w != '@' && *w != '{')) &&
 				    ismdocmacro(s, static_cast<size_t>(w - s))) {
 					*o++ = '\\';
 					*o++ = '&';
