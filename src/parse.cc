@@ -46,7 +46,26 @@ void skipwhite(texistate *p, size_t &pos)
 	size_t end = pos, size = BUFSZ(p);
 	while (end < size && whitebyte(BUF(p, end)))
 		end++;
-	advanceto(p, pos, end);
+	if (end != pos)
+		advanceto(p, pos, end);
+}
+
+// Moves past a command name read by the lookup.  Only "@" and a newline
+// holds a newline: every other name moves just the column (or counts down
+// inserted bytes), and there is one name for every "@" of a document.
+void pastname(texistate *p, size_t &pos, size_t end)
+{
+	texiinput &in = TOP(p);
+	size_t n = end - pos;
+	if (n == 2 && in.text.byte(pos + 1) == '\n')
+		advanceto(p, pos, end);
+	else if (in.splicerem >= n)
+		in.splicerem -= n;
+	else {
+		in.col += n - in.splicerem;
+		in.splicerem = 0;
+	}
+	pos = end;
 }
 
 } // namespace
@@ -74,7 +93,7 @@ void texidispatch(texistate *p, size_t &pos)
 	size_t end;
 	const macrodef *macro;
 	cmdid cmd = texicmd(p, pos, end, &macro);
-	advanceto(p, pos, end);
+	pastname(p, pos, end);
 	texirun(p, cmd, macro, pos);
 }
 
@@ -228,7 +247,7 @@ void parseto(texistate *p, size_t &pos, const char *endtok)
 			size_t end;
 			const macrodef *macro;
 			cmdid cmd = texicmd(p, pos, end, &macro);
-			advanceto(p, pos, end);
+			pastname(p, pos, end);
 			if (cmd != CMD_end) {
 				texirun(p, cmd, macro, pos);
 				break;
