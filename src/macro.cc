@@ -48,6 +48,20 @@ size_t argend(texistate *p, size_t pos, bool comma, size_t &depth)
 	return pos + n;
 }
 
+// The bytes that the input's current expansion run may still insert.  A run
+// starts anew once a byte of the input's own text has been consumed since
+// the last insertion.
+size_t runroom(texiinput &in)
+{
+	if (in.runline != in.line || in.runcol != in.col) {
+		in.runline = in.line;
+		in.runcol = in.col;
+		in.runexpansions = 0;
+		in.runbytes = 0;
+	}
+	return MAXRUNBYTES - in.runbytes;
+}
+
 } // namespace
 
 // Reads an invocation's arguments (nparams is the macro's parameter count)
@@ -153,18 +167,30 @@ void texiexecmacro(texistate *p, const macrodef &m, size_t &pos)
 		return;
 	}
 
+	// Each reference copies a whole argument, so a small document could ask
+	// for gigabytes here.  An expansion larger than the run may still insert
+	// is refused anyway: it stops growing there, and only the body's own
+	// faults are still looked for.
 	const std::string &body = m.value;
+	const size_t room = runroom(TOP(p));
 	std::string out;
-	out.reserve(body.size());
+	out.reserve(body.size() < room ? body.size() : room);
+	bool over = false;
+	auto add = [&](const char *s, size_t len) {
+		if (over || len > room - out.size())
+			over = true;
+		else
+			out.append(s, len);
+	};
 	for (size_t i = 0; i < body.size(); i++) {
 		if (body[i] != '\\') {
-			out += body[i];
+			add(&body[i], 1);
 			continue;
 		}
 		if (i + 1 == body.size())
 			texierror(p, "trailing argument name delimiter");
 		if (body[i + 1] == '\\') {
-			out += '\\';
+			add("\\", 1);
 			i++;
 			continue;
 		}
@@ -174,11 +200,13 @@ void texiexecmacro(texistate *p, const macrodef &m, size_t &pos)
 		std::string_view ref(body.data() + i + 1, close - i - 1);
 		for (size_t a = 0; a < k; a++)
 			if (m.args[a] == ref) {
-				out += args[a];
+				add(args[a].data(), args[a].size());
 				break;
 			}
 		i = close;
 	}
+	if (over)
+		texierror(p, "expansion too deep");
 	texisplice(p, out.data(), out.size(), pos);
 }
 
@@ -194,13 +222,7 @@ void texisplice(texistate *p, const char *s, size_t n, size_t &pos)
 {
 	assert(p->filepos > 0);
 	texiinput &in = TOP(p);
-	if (in.runline != in.line || in.runcol != in.col) {
-		in.runline = in.line;
-		in.runcol = in.col;
-		in.runexpansions = 0;
-		in.runbytes = 0;
-	}
-	if (in.runexpansions >= MAXRUNEXPANSIONS || n > MAXRUNBYTES - in.runbytes)
+	if (in.runexpansions >= MAXRUNEXPANSIONS || n > runroom(in))
 		texierror(p, "expansion too deep");
 	in.runexpansions++;
 	in.runbytes += n;
