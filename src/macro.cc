@@ -147,6 +147,8 @@ void domacro(texistate *p, cmdid, size_t &pos)
 	m.key = name;
 	m.value.assign(s, bodysz);
 	m.args = std::move(params);
+	for (size_t i = 0; i < m.args.size(); i++)
+		m.argindex.try_emplace(m.args[i], i);
 	p->macros.try_emplace(std::move(name), std::move(m));
 	skiptoeol(p, pos, 1);
 }
@@ -197,12 +199,11 @@ void texiexecmacro(texistate *p, const macrodef &m, size_t &pos)
 		size_t close = body.find('\\', i + 1);
 		if (close == std::string::npos)
 			texierror(p, "unterminated argument name");
-		std::string_view ref(body.data() + i + 1, close - i - 1);
-		for (size_t a = 0; a < k; a++)
-			if (m.args[a] == ref) {
-				add(args[a].data(), args[a].size());
-				break;
-			}
+		// Found by name, not by a scan of the parameters: a body of many
+		// references to a macro of many parameters would cost their product.
+		auto a = m.argindex.find(std::string_view(body.data() + i + 1, close - i - 1));
+		if (a != m.argindex.end() && a->second < k)
+			add(args[a->second].data(), args[a->second].size());
 		i = close;
 	}
 	if (over)
