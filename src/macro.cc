@@ -48,6 +48,20 @@ size_t argend(texistate *p, size_t pos, bool comma, size_t &depth)
 	return pos + n;
 }
 
+// The bytes that the input's current expansion run may still insert.  A run
+// starts anew once a byte of the input's own text has been consumed since
+// the last insertion.
+size_t runroom(texiinput &in)
+{
+	if (in.runline != in.line || in.runcol != in.col) {
+		in.runline = in.line;
+		in.runcol = in.col;
+		in.runexpansions = 0;
+		in.runbytes = 0;
+	}
+	return MAXRUNBYTES - in.runbytes;
+}
+
 } // namespace
 
 // Reads an invocation's arguments (nparams is the macro's parameter count)
@@ -133,6 +147,8 @@ void domacro(texistate *p, cmdid, size_t &pos)
 	m.key = name;
 	m.value.assign(s, bodysz);
 	m.args = std::move(params);
+	for (size_t i = 0; i < m.args.size(); i++)
+		m.argindex.try_emplace(m.args[i], i);
 	p->macros.try_emplace(std::move(name), std::move(m));
 	skiptoeol(p, pos, 1);
 }
@@ -153,32 +169,45 @@ void texiexecmacro(texistate *p, const macrodef &m, size_t &pos)
 		return;
 	}
 
+	// Each reference copies a whole argument, so a small document could ask
+	// for gigabytes here.  An expansion larger than the run may still insert
+	// is refused anyway: it stops growing there, and only the body's own
+	// faults are still looked for.
 	const std::string &body = m.value;
+	const size_t room = runroom(TOP(p));
 	std::string out;
-	out.reserve(body.size());
+	out.reserve(body.size() < room ? body.size() : room);
+	bool over = false;
+	auto add = [&](const char *s, size_t len) {
+		if (over || len > room - out.size())
+			over = true;
+		else
+			out.append(s, len);
+	};
 	for (size_t i = 0; i < body.size(); i++) {
 		if (body[i] != '\\') {
-			out += body[i];
+			add(&body[i], 1);
 			continue;
 		}
 		if (i + 1 == body.size())
 			texierror(p, "trailing argument name delimiter");
 		if (body[i + 1] == '\\') {
-			out += '\\';
+			add("\\", 1);
 			i++;
 			continue;
 		}
 		size_t close = body.find('\\', i + 1);
 		if (close == std::string::npos)
 			texierror(p, "unterminated argument name");
-		std::string_view ref(body.data() + i + 1, close - i - 1);
-		for (size_t a = 0; a < k; a++)
-			if (m.args[a] == ref) {
-				out += args[a];
-				break;
-			}
+		// Found by name, not by a scan of the parameters: a body of many
+		// references to a macro of many parameters would cost their product.
+		auto a = m.argindex.find(std::string_view(body.data() + i + 1, close - i - 1));
+		if (a != m.argindex.end() && a->second < k)
+			add(args[a->second].data(), args[a->second].size());
 		i = close;
 	}
+	if (over)
+		texierror(p, "expansion too deep");
 	texisplice(p, out.data(), out.size(), pos);
 }
 
@@ -194,13 +223,7 @@ void texisplice(texistate *p, const char *s, size_t n, size_t &pos)
 {
 	assert(p->filepos > 0);
 	texiinput &in = TOP(p);
-	if (in.runline != in.line || in.runcol != in.col) {
-		in.runline = in.line;
-		in.runcol = in.col;
-		in.runexpansions = 0;
-		in.runbytes = 0;
-	}
-	if (in.runexpansions >= MAXRUNEXPANSIONS || n > MAXRUNBYTES - in.runbytes)
+	if (in.runexpansions >= MAXRUNEXPANSIONS || n > runroom(in))
 		texierror(p, "expansion too deep");
 	in.runexpansions++;
 	in.runbytes += n;

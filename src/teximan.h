@@ -198,12 +198,6 @@ struct texiinput {
 	size_t runexpansions = 0, runbytes = 0;
 };
 
-struct macrodef {
-	std::string key;
-	std::string value; // the body; ends with a newline unless empty
-	std::vector<std::string> args;
-};
-
 // Hash and equality that let string_view probe string-keyed tables without
 // building a string.
 struct texihash {
@@ -215,6 +209,13 @@ using texiequal = std::equal_to<>;
 template <typename T>
 using namedmap = std::unordered_map<std::string, T, texihash, texiequal>;
 using nameset = std::unordered_set<std::string, texihash, texiequal>;
+
+struct macrodef {
+	std::string key;
+	std::string value; // the body; ends with a newline unless empty
+	std::vector<std::string> args;
+	namedmap<size_t> argindex; // each parameter name's first place in args
+};
 
 // How a run ends from any depth: the converter unwinds to its entry, which
 // releases everything and returns the status.
