@@ -102,19 +102,6 @@ void textbuf::release()
 // Positions.  Every byte consumed follows one rule: inserted bytes ahead of
 // the position are counted down; the input's own bytes move line and column.
 
-void stepone(texistate *p, size_t &pos)
-{
-	texiinput &in = TOP(p);
-	if (in.splicerem)
-		in.splicerem--;
-	else if (in.text.byte(pos) == '\n') {
-		in.line++;
-		in.col = 0;
-	} else
-		in.col++;
-	pos++;
-}
-
 void advanceto(texistate *p, size_t &pos, size_t end)
 {
 	assert(pos <= end);

@@ -203,8 +203,17 @@ void parserestofline(texistate *p, size_t &pos)
 			strayb(p, pos);
 			break;
 		default:
-			// At a newline this only settles the owed space.
-			emitword(p, pos, 0);
+			if (c == '\n' || p->ignoredepth || p->literaldepth) {
+				// At a newline this only settles the owed space.
+				emitword(p, pos, 0);
+				break;
+			}
+			// The words and blanks up to the next command, brace or
+			// newline; blanks before the newline owe a space there.
+			size_t start = pos;
+			textline(p, pos);
+			if (pos < BUFSZ(p) && BUF(p, pos) == '\n' && pos > start && blankbyte(BUF(p, pos - 1)))
+				emitword(p, pos, 0);
 			break;
 		}
 	}

@@ -297,7 +297,20 @@ void parsestdin(texistate *p, int fd, const std::string_view *data);
 void texifilepop(texistate *p);
 void texifree(texistate *p);
 
-void stepone(texistate *p, size_t &pos);
+// Consumes the byte at pos, which must be below BUFSZ: inserted bytes ahead
+// are counted down, the input's own bytes move line and column.
+inline void stepone(texistate *p, size_t &pos)
+{
+	texiinput &in = TOP(p);
+	if (in.splicerem)
+		in.splicerem--;
+	else if (in.text.byte(pos) == '\n') {
+		in.line++;
+		in.col = 0;
+	} else
+		in.col++;
+	pos++;
+}
 size_t skiptoeol(texistate *p, size_t &pos, int consumenl);
 void advanceto(texistate *p, size_t &pos, size_t end);
 void skipblanks(texistate *p, size_t &pos); // spaces and tabs
@@ -330,6 +343,7 @@ void outendline(texistate *p); // even while output is suppressed
 size_t skipspace(texistate *p, size_t &pos);
 void emitword(texistate *p, size_t &pos, char delim);
 void textrun(texistate *p, size_t &pos);    // filled text, output live
+void textline(texistate *p, size_t &pos);   // the same, up to the end of the line
 void literalrun(texistate *p, size_t &pos); // literal text, output live, no line macro open
 
 // ---------------------------------------------------------------------------

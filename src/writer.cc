@@ -273,6 +273,8 @@ size_t skipspace(texistate *p, size_t &pos)
 {
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
+	if (pos >= size || !whitebyte(*in.text.at(pos)))
+		return pos;
 	if (p->literaldepth) {
 		// Literal text keeps its white space as it stands.
 		size_t end = pos;
@@ -282,8 +284,6 @@ size_t skipspace(texistate *p, size_t &pos)
 		advanceto(p, pos, end);
 		return pos;
 	}
-	if (pos >= size || !whitebyte(*in.text.at(pos)))
-		return pos;
 	const char *s = in.text.at(pos);
 	const size_t start = pos, n = size - pos;
 	const bool breaks = p->listkind != LIST_TABLE;
@@ -491,14 +491,17 @@ constexpr struct runclass {
 // for its newlines (spaces in the page) and the line breaks of wrapping.
 // Returns the end of the span that begins at s (an ordinary byte), at most
 // lim; e is the end of the text.
+// On a line of its own (a heading, a tag) a newline ends the text instead.
+template <bool line>
 inline bool plainbreak(const char *s, const char *e)
 {
 	unsigned char c = static_cast<unsigned char>(*s);
-	if (c == ' ' || c == '\n')
+	if (c == ' ' || (c == '\n' && !line))
 		return s + 1 == e || runbytes.cls[static_cast<unsigned char>(s[1])] != ORDINARY;
 	return runbytes.cls[c] != ORDINARY;
 }
 
+template <bool line>
 const char *plainspan(const char *s, const char *lim, const char *e)
 {
 #ifdef __SSE2__
@@ -508,9 +511,13 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 	const __m128i space = _mm_set1_epi8(' '), nl = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
 	const __m128i at = _mm_set1_epi8('@'), lb = _mm_set1_epi8('{'), rb = _mm_set1_epi8('}');
 	const __m128i bs = _mm_set1_epi8('\\'), bq = _mm_set1_epi8('`'), ap = _mm_set1_epi8('\'');
-	auto white = [&](__m128i v) { return _mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, nl)); };
+	auto white = [&](__m128i v) {
+		return line ? _mm_cmpeq_epi8(v, space) : _mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, nl));
+	};
 	auto other = [&](__m128i v) {
 		__m128i x = _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, at));
+		if (line)
+			x = _mm_or_si128(x, _mm_cmpeq_epi8(v, nl));
 		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, lb), _mm_cmpeq_epi8(v, rb)));
 		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, bq)));
 		return _mm_or_si128(x, _mm_cmpeq_epi8(v, ap));
@@ -532,7 +539,7 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 	if (s >= lim)
 		return lim;
 #endif
-	while (s < lim && !plainbreak(s, e))
+	while (s < lim && !plainbreak<line>(s, e))
 		s++;
 	return s;
 }
@@ -565,7 +572,8 @@ inline char *copyplain(char *o, const char *s, size_t n, newlines &nl)
 // where those come down to copying words, collapsing white space, wrapping
 // long lines and, on a macro line, guarding words that name macros.  Plain
 // text is most of a manual, so this is where the time goes.
-void textrun(texistate *p, size_t &pos)
+template <bool line>
+static void runtext(texistate *p, size_t &pos)
 {
 	assert(!p->ignoredepth && !p->literaldepth);
 	texiinput &in = TOP(p);
@@ -603,6 +611,8 @@ void textrun(texistate *p, size_t &pos)
 		}
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = runbytes.cls[c];
+		if (line && c == '\n')
+			break;
 		if (cls == WHITE) {
 			// A blank line is left to skipspace, which writes the break.
 			if (c == '\n' && !parabreak && blankbreaks && (s > start ? s[-1] : before) == '\n' &&
@@ -661,7 +671,7 @@ void textrun(texistate *p, size_t &pos)
 			// A plain span: the white space in it before a word owes
 			// that word a space, or a line break once the line is long.
 			size_t fit = static_cast<size_t>(oend - o - SLACK) / 2;
-			const char *x = plainspan(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
+			const char *x = plainspan<line>(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
 			while (s < x) {
 				size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
 				if (static_cast<size_t>(x - s) <= free) {
@@ -724,6 +734,18 @@ void textrun(texistate *p, size_t &pos)
 		pos += n;
 	} else
 		advanceto(p, pos, pos + n);
+}
+
+void textrun(texistate *p, size_t &pos)
+{
+	runtext<false>(p, pos);
+}
+
+// The same up to the end of the line, whose newline stays: the words and
+// blanks of a heading or a tag.
+void textline(texistate *p, size_t &pos)
+{
+	runtext<true>(p, pos);
 }
 
 // Literal text in bulk: words and white space from pos on, up to a command,

@@ -63,6 +63,78 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak, stopped};
 }
 
+// The rest of a line, as the line loop reads it: blanks owe a space (which
+// a newline right after them settles), words are written, the newline ends
+// it.  Commands and braces are left out: they stop both alike.
+result restofline(const std::string &text, size_t column, bool bulk, bool macroline)
+{
+	texistate st;
+	texistate *p = &st;
+	std::string out;
+	st.obuf.resize(256);
+	st.outcapture = &out;
+	st.errf = nullptr;
+	st.column = column;
+	st.lastout = ' ';
+	st.openmacros = macroline;
+	texiinput &in = st.inputs[0];
+	in.name = "t.texi";
+	char *b = in.text.grow(text.size() + 1);
+	std::memcpy(b, text.data(), text.size());
+	in.text.adopt(text.size());
+	st.filepos = 1;
+	size_t pos = 0;
+	while (pos < BUFSZ(p)) {
+		char c = BUF(p, pos);
+		if (c == '\n') {
+			stepone(p, pos);
+			break;
+		}
+		while (blankbyte(c)) {
+			p->pendingspace = 1;
+			stepone(p, pos);
+			if (pos >= BUFSZ(p))
+				break;
+			c = BUF(p, pos);
+		}
+		if (pos >= BUFSZ(p) || c == '@' || c == '{' || c == '}')
+			break;
+		if (!bulk || c == '\n')
+			emitword(p, pos, 0);
+		else {
+			size_t start = pos;
+			textline(p, pos);
+			if (pos < BUFSZ(p) && BUF(p, pos) == '\n' && pos > start && blankbyte(BUF(p, pos - 1)))
+				emitword(p, pos, 0);
+		}
+	}
+	outflush(p);
+	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak, false};
+}
+
+TEST(textrun, linematcheswordbyword)
+{
+	const char *pieces[] = {"word", "Fl", "%A", " ", "  ", "\t", "\n", "x\\y", "``", "''", ".dot",
+	    "long-word-running-past-the-wrap-column-on-its-own-line-of-text", "a b c d e f g h i j k l m n o p"};
+	std::mt19937 rng(7);
+	for (int i = 0; i < 3000; i++) {
+		std::string text;
+		int n = static_cast<int>(rng() % 30) + 1;
+		for (int k = 0; k < n; k++)
+			text += pieces[rng() % std::size(pieces)];
+		size_t column = rng() % 90 + 1;
+		bool macroline = rng() % 2;
+		result a = restofline(text, column, true, macroline), b = restofline(text, column, false, macroline);
+		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column;
+		ASSERT_EQ(a.pos, b.pos);
+		ASSERT_EQ(a.line, b.line);
+		ASSERT_EQ(a.col, b.col);
+		ASSERT_EQ(a.column, b.column);
+		ASSERT_EQ(a.pendingspace, b.pendingspace);
+		ASSERT_EQ(a.parabreak, b.parabreak);
+	}
+}
+
 TEST(textrun, matcheswordbyword)
 {
 	const char *pieces[] = {"word", "Fl", "It", "%A", "Ar,", "Xo", "Sh", "No'", "a", ".dot", "'q", "''", "``", "`", "'", "\\", "x\\y", " ", "  ",
