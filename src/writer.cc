@@ -366,29 +366,39 @@ constexpr std::string_view mdocmacros[] = {
 };
 static_assert(sizeof(mdocmacros) / sizeof(mdocmacros[0]) == 121);
 
-constexpr bool sortednames()
-{
-	for (size_t i = 1; i < sizeof(mdocmacros) / sizeof(mdocmacros[0]); i++)
-		if (!(mdocmacros[i - 1] < mdocmacros[i]))
-			return false;
-	return true;
-}
-static_assert(sortednames());
+
+// The two-byte names as a bit map indexed by their bytes, and the four of
+// three bytes: one lookup for each word that could be a name.
+constexpr struct macronames {
+	uint64_t two[1024] = {};
+	std::string_view three[4] = {};
+	constexpr macronames()
+	{
+		size_t k = 0;
+		for (std::string_view m : mdocmacros) {
+			if (m.size() == 2) {
+				unsigned i = static_cast<unsigned char>(m[0]) << 8 | static_cast<unsigned char>(m[1]);
+				two[i >> 6] |= uint64_t{1} << (i & 63);
+			} else
+				three[k++] = m;
+		}
+	}
+} macronames;
+static_assert(macronames.three[3] == "Bsx");
 
 bool ismdocmacro(const char *s, size_t n)
 {
-	if (n < 2 || n > 3)
-		return false;
-	std::string_view w(s, n);
-	const std::string_view *b = std::begin(mdocmacros), *e = std::end(mdocmacros);
-	while (b < e) {
-		const std::string_view *m = b + (e - b) / 2;
-		if (*m < w)
-			b = m + 1;
-		else
-			e = m;
+	if (n == 2) {
+		unsigned i = static_cast<unsigned char>(s[0]) << 8 | static_cast<unsigned char>(s[1]);
+		return (macronames.two[i >> 6] >> (i & 63)) & 1;
 	}
-	return b != std::end(mdocmacros) && *b == w;
+	if (n != 3)
+		return false;
+	std::string_view w(s, 3);
+	for (std::string_view m : macronames.three)
+		if (m == w)
+			return true;
+	return false;
 }
 
 } // namespace
