@@ -265,6 +265,13 @@ struct texistate {
 };
 
 // ---------------------------------------------------------------------------
+// Byte classes.
+
+inline bool letterbyte(unsigned char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
+inline bool blankbyte(char c) { return c == ' ' || c == '\t'; }
+inline bool whitebyte(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+// ---------------------------------------------------------------------------
 // Running the converter.  main parses the command line and calls texiconvert,
 // which returns the exit status: 0 after @bye, 1 otherwise.
 
@@ -340,7 +347,16 @@ void outparagraph(texistate *p);
 void outtrailpunct(texistate *p, size_t &pos);
 void outowedspace(texistate *p);
 void outendline(texistate *p); // even while output is suppressed
-size_t skipspace(texistate *p, size_t &pos);
+size_t skipwhitespace(texistate *p, size_t &pos);
+// Every parse loop looks for white space before each element, and most
+// elements have none before them.
+inline size_t skipspace(texistate *p, size_t &pos)
+{
+	const texiinput &in = TOP(p);
+	if (pos < in.text.size() && whitebyte(*in.text.at(pos)))
+		return skipwhitespace(p, pos);
+	return pos;
+}
 void emitword(texistate *p, size_t &pos, char delim);
 void textrun(texistate *p, size_t &pos);    // filled text, output live
 void textline(texistate *p, size_t &pos);   // the same, up to the end of the line
@@ -429,10 +445,3 @@ void dodefinition(texistate *, cmdid, size_t &);
 // File inclusion.
 void doincludefile(texistate *, cmdid, size_t &);
 void doverbatimfile(texistate *, cmdid, size_t &);
-
-// ---------------------------------------------------------------------------
-// Byte classes.
-
-inline bool letterbyte(unsigned char c) { return static_cast<unsigned char>((c | 0x20) - 'a') < 26; }
-inline bool blankbyte(char c) { return c == ' ' || c == '\t'; }
-inline bool whitebyte(char c) { return c == ' ' || c == '\t' || c == '\n'; }

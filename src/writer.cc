@@ -269,12 +269,12 @@ void outtrailpunct(texistate *p, size_t &pos)
 // ---------------------------------------------------------------------------
 // Text flow
 
-size_t skipspace(texistate *p, size_t &pos)
+// White space at pos (skipspace has looked): copied in literal text, else
+// owed as a space, and a blank line as a paragraph break.
+size_t skipwhitespace(texistate *p, size_t &pos)
 {
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
-	if (pos >= size || !whitebyte(*in.text.at(pos)))
-		return pos;
 	if (p->literaldepth) {
 		// Literal text keeps its white space as it stands.
 		size_t end = pos;
