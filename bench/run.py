@@ -41,7 +41,7 @@ def run(cmd, stdin=None, cwd=None):
     return elapsed, usage.ru_maxrss, os.waitstatus_to_exitcode(status)
 
 
-def median(cmd, runs, stdin=None, cwd=None):
+def median(cmd, runs, stdin=None, cwd=None, warmup=1):
     """Median seconds of whole-process runs, and the last exit status.
     hyperfine, where it is installed, spawns the process with less overhead
     of its own than this interpreter, and for a command fed from a file
@@ -50,9 +50,9 @@ def median(cmd, runs, stdin=None, cwd=None):
         status = run(cmd, stdin, cwd)[2]
         with tempfile.NamedTemporaryFile(suffix=".json") as out:
             if stdin:
-                args = ["--warmup", "1", " ".join(shlex.quote(c) for c in cmd) + " < " + shlex.quote(stdin)]
+                args = ["--warmup", str(warmup), " ".join(shlex.quote(c) for c in cmd) + " < " + shlex.quote(stdin)]
             else:
-                args = ["-N", "--warmup", "1", "--", shlex.join(cmd)]
+                args = ["-N", "--warmup", str(warmup), "--", shlex.join(cmd)]
             subprocess.run(["hyperfine", "--style", "none", "-i", "--runs", str(runs), "--export-json", out.name] + args,
                            cwd=cwd, check=True, stdout=subprocess.DEVNULL)
             return json.load(open(out.name))["results"][0]["median"], status
@@ -131,7 +131,10 @@ def main():
         d = os.path.join(ROOT, "tests", "corpus", name)
         doc = os.path.join(d, name + ".texi")
         size = os.path.getsize(doc) / 1e6
-        t, _ = median([tex, "-I", d, doc], max(a.runs, 11))
+        # A run of a few milliseconds is at the mercy of the scheduler and
+        # of whatever ran just before (texi2any, for one): a hundred runs
+        # after a few unmeasured ones make its median steady.
+        t, _ = median([tex, "-I", d, doc], max(a.runs, 101), warmup=5)
         if texi2any:
             t2, _ = median([texi2any, "--plaintext", "-I", d, "-o", os.devnull, doc], a.runs)
             corpus.append((name, t, t2))

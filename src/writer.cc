@@ -511,37 +511,46 @@ inline bool plainbreak(const char *s, const char *e)
 	return runbytes.cls[c] != ORDINARY;
 }
 
+#ifdef __SSE2__
+// The bytes of a block of sixteen that are not ordinary (white, stops and
+// specials), as a mask, and those of them that are not white either.  On a
+// line of its own a newline is never white.
+template <bool line>
+inline void classify(const char *s, unsigned &white, unsigned &other)
+{
+	const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+	auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+	__m128i w = eq(' '), o = _mm_or_si128(eq('\t'), eq('@'));
+	if (line)
+		o = _mm_or_si128(o, eq('\n'));
+	else
+		w = _mm_or_si128(w, eq('\n'));
+	o = _mm_or_si128(o, _mm_or_si128(eq('{'), eq('}')));
+	o = _mm_or_si128(o, _mm_or_si128(eq('\\'), eq('`')));
+	o = _mm_or_si128(o, eq('\''));
+	white = static_cast<unsigned>(_mm_movemask_epi8(w));
+	other = static_cast<unsigned>(_mm_movemask_epi8(o));
+}
+#endif
+
 template <bool line>
 const char *plainspan(const char *s, const char *lim, const char *e)
 {
 #ifdef __SSE2__
 	// Sixteen bytes at a time: a byte ends the span if it is neither
 	// ordinary nor white, or if it is white and the byte after it is not
-	// ordinary.
-	const __m128i space = _mm_set1_epi8(' '), nl = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
-	const __m128i at = _mm_set1_epi8('@'), lb = _mm_set1_epi8('{'), rb = _mm_set1_epi8('}');
-	const __m128i bs = _mm_set1_epi8('\\'), bq = _mm_set1_epi8('`'), ap = _mm_set1_epi8('\'');
-	auto white = [&](__m128i v) {
-		return line ? _mm_cmpeq_epi8(v, space) : _mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, nl));
-	};
-	auto other = [&](__m128i v) {
-		__m128i x = _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, at));
-		if (line)
-			x = _mm_or_si128(x, _mm_cmpeq_epi8(v, nl));
-		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, lb), _mm_cmpeq_epi8(v, rb)));
-		x = _mm_or_si128(x, _mm_or_si128(_mm_cmpeq_epi8(v, bs), _mm_cmpeq_epi8(v, bq)));
-		return _mm_or_si128(x, _mm_cmpeq_epi8(v, ap));
-	};
-	// Whole blocks are read while seventeen bytes of text remain, even
-	// where the span may end sooner; the end found is then cut to lim.
+	// ordinary.  Whole blocks are read while seventeen bytes of text
+	// remain, even where the span may end sooner; the end found is then
+	// cut to lim.
 	while (s < lim && e - s > 16) {
-		__m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-		__m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 1));
-		__m128i next = _mm_or_si128(white(v1), other(v1));
-		__m128i bad = _mm_or_si128(other(v0), _mm_and_si128(white(v0), next));
-		int mask = _mm_movemask_epi8(bad);
-		if (mask != 0) {
-			const char *x = s + __builtin_ctz(static_cast<unsigned>(mask));
+		unsigned white, other;
+		classify<line>(s, white, other);
+		unsigned after = (white | other) >> 1;
+		if (runbytes.cls[static_cast<unsigned char>(s[16])] != ORDINARY)
+			after |= 1u << 15;
+		unsigned bad = other | (white & after);
+		if (bad != 0) {
+			const char *x = s + __builtin_ctz(bad);
 			return x < lim ? x : lim;
 		}
 		s += 16;
@@ -550,6 +559,47 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 		return lim;
 #endif
 	while (s < lim && !plainbreak<line>(s, e))
+		s++;
+	return s;
+}
+
+// The end of the run of ordinary bytes from s, at most lim.
+template <bool line>
+const char *ordinaryspan(const char *s, const char *lim)
+{
+#ifdef __SSE2__
+	while (lim - s >= 16) {
+		unsigned white, other;
+		classify<line>(s, white, other);
+		if ((white | other) != 0)
+			return s + __builtin_ctz(white | other);
+		s += 16;
+	}
+#endif
+	while (s < lim && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY)
+		s++;
+	return s;
+}
+
+// The end of the bytes from s that literal text copies as they stand, at
+// most lim: all but stops, specials and newlines.
+inline const char *literalspan(const char *s, const char *lim)
+{
+#ifdef __SSE2__
+	while (lim - s >= 16) {
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		__m128i m = _mm_or_si128(eq('\n'), eq('@'));
+		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+		m = _mm_or_si128(m, _mm_or_si128(eq('\\'), eq('`')));
+		m = _mm_or_si128(m, eq('\''));
+		if (unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m)))
+			return s + __builtin_ctz(stop);
+		s += 16;
+	}
+#endif
+	while (s < lim && *s != '\n' && runbytes.cls[static_cast<unsigned char>(*s)] != STOP &&
+	       runbytes.cls[static_cast<unsigned char>(*s)] != SPECIAL)
 		s++;
 	return s;
 }
@@ -654,9 +704,10 @@ static void runtext(texistate *p, size_t &pos)
 			}
 			parabreak = 0;
 			if (guardnames && (o > obase ? o[-1] : p->lastout) == ' ') {
-				// Macro names are two or three bytes long.
-				const char *w = s;
-				while (w < e && w - s < 4 && runbytes.cls[static_cast<unsigned char>(*w)] != WHITE &&
+				// Macro names are two or three bytes long; the word's
+				// first byte is neither white nor a stop.
+				const char *lim = e - s < 4 ? e : s + 4, *w = s + 1;
+				while (w < lim && runbytes.cls[static_cast<unsigned char>(*w)] != WHITE &&
 				       runbytes.cls[static_cast<unsigned char>(*w)] != STOP)
 					w++;
 				if (w - s < 4 && (w == e || (*w != '@' && *w != '{')) &&
@@ -671,10 +722,12 @@ static void runtext(texistate *p, size_t &pos)
 			}
 		}
 		if (cls == ORDINARY && macroline) {
-			const char *from = s;
-			while (s < e && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY && o < oend - SLACK)
-				*o++ = *s++;
-			column += static_cast<size_t>(s - from);
+			size_t room = static_cast<size_t>(oend - o) - SLACK;
+			const char *x = ordinaryspan<line>(s, static_cast<size_t>(e - s) < room ? e : s + room);
+			std::memcpy(o, s, static_cast<size_t>(x - s));
+			o += x - s;
+			column += static_cast<size_t>(x - s);
+			s = x;
 			continue;
 		}
 		if (cls == ORDINARY) {
@@ -803,12 +856,12 @@ void literalrun(texistate *p, size_t &pos)
 			*o++ = '&';
 		}
 		if (cls != SPECIAL) {
-			const char *from = s;
-			do
-				*o++ = *s++;
-			while (s < e && o < oend - SLACK && runbytes.cls[static_cast<unsigned char>(*s)] != STOP &&
-			       runbytes.cls[static_cast<unsigned char>(*s)] != SPECIAL && *s != '\n');
-			column += static_cast<size_t>(s - from);
+			size_t room = static_cast<size_t>(oend - o) - SLACK;
+			const char *x = literalspan(s + 1, static_cast<size_t>(e - s) < room ? e : s + room);
+			std::memcpy(o, s, static_cast<size_t>(x - s));
+			o += x - s;
+			column += static_cast<size_t>(x - s);
+			s = x;
 		} else if (c == '\\') {
 			*o++ = '\\';
 			*o++ = 'e';
