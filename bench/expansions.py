@@ -9,7 +9,9 @@ Prints the median time of several whole-process runs for documents with
 for a 50 MB document with 10^5 expansions against the same document with the
 expansions written out by hand.  Two checks: the 10^6 document takes at most
 12 times the 10^5 one; the 50 MB document with expansions at most 1.5 times
-the written-out one.
+the written-out one.  As in run.py, the two sides of a check are timed back
+to back in each of five rounds, and the check takes the median of the
+rounds' ratios: a shared machine's speed drifts over seconds.
 """
 import os
 import statistics
@@ -73,20 +75,29 @@ def timed(binary, path, runs):
     return statistics.median(times)
 
 
+ROUNDS = 5
+
+
+def paired(binary, a, b, runs):
+    """Median times of a and b, timed back to back in each round, and the
+    median of the rounds' ratios b / a."""
+    ta, tb = [], []
+    for _ in range(ROUNDS):
+        ta.append(timed(binary, a, runs))
+        tb.append(timed(binary, b, runs))
+    return statistics.median(ta), statistics.median(tb), statistics.median(y / x for x, y in zip(ta, tb))
+
+
 def main():
     binary = sys.argv[1] if len(sys.argv) > 1 else "build-release/teximan"
     tmp = tempfile.mkdtemp(prefix="teximan-bench-")
-    results = {}
     print("%-40s %10s %10s" % ("document", "MB", "median s"))
     # Four expansions per unit (two @value, one macro with an argument, one
     # without), so units = expansions / 4.
+    paths, sizes = {}, {}
     for expansions in (10**4, 10**5, 10**6):
-        path = os.path.join(tmp, "exp%d.texi" % expansions)
-        size = document(path, expansions // 4, 12)
-        t = timed(binary, path, 5 if expansions < 10**6 else 3)
-        results[expansions] = t
-        print("%-40s %10.1f %10.3f" % ("%d expansions" % expansions, size / 1e6, t))
-        os.remove(path)
+        paths[expansions] = os.path.join(tmp, "exp%d.texi" % expansions)
+        sizes[expansions] = document(paths[expansions], expansions // 4, 12)
     # 50 MB with 10^5 expansions: long paragraphs between the expansions.
     units = 10**5 // 4
     filler = 50 * 10**6 // units // 6
@@ -94,16 +105,18 @@ def main():
     by_hand = os.path.join(tmp, "big-by-hand.texi")
     s1 = document(with_exp, units, filler)
     s2 = document(by_hand, units, filler, written_out=True)
-    t1 = timed(binary, with_exp, 5)
-    t2 = timed(binary, by_hand, 5)
+
+    t4 = timed(binary, paths[10**4], 5)
+    t5, t6, growth = paired(binary, paths[10**5], paths[10**6], 3)
+    for n, t in ((10**4, t4), (10**5, t5), (10**6, t6)):
+        print("%-40s %10.1f %10.3f" % ("%d expansions" % n, sizes[n] / 1e6, t))
+    t2, t1, overhead = paired(binary, by_hand, with_exp, 3)
     print("%-40s %10.1f %10.3f" % ("50 MB, 10^5 expansions", s1 / 1e6, t1))
     print("%-40s %10.1f %10.3f" % ("50 MB, written out by hand", s2 / 1e6, t2))
-    os.remove(with_exp)
-    os.remove(by_hand)
+    for path in list(paths.values()) + [with_exp, by_hand]:
+        os.remove(path)
     os.rmdir(tmp)
 
-    growth = results[10**6] / results[10**5]
-    overhead = t1 / t2
     ok1, ok2 = growth <= 12, overhead <= 1.5
     print()
     print("10^6 / 10^5 expansions: %.2f (at most 12): %s" % (growth, "pass" if ok1 else "MISS"))

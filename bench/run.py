@@ -4,11 +4,14 @@ generated manuals of 1, 10 and 100 MB (plain and with a heavy share of macro
 and @value expansions), against the byte filter `tr a b` on the same files,
 and on the real manuals against `texi2any --plaintext`.
 
-    python3 bench/run.py [--runs N] [--teximan PATH] [--quick]
+    python3 bench/run.py [--rounds N] [--teximan PATH] [--quick]
 
-Each time is the median of N whole-process runs (default 5), taken by
-hyperfine where it is installed.  Peak memory is
-the maximum resident set of one run.  Generated inputs are kept in
+The machines this runs on are shared, and their speed drifts over seconds.
+So every comparison is made in rounds (default 5): in each round the two
+sides are timed back to back, each as the median of several whole-process
+runs (hyperfine where it is installed), and a ratio is the median of the
+ratios of the rounds; a time shown is the median of its rounds.  Peak memory
+is the maximum resident set of one run.  Generated inputs are kept in
 bench/out/.  --quick leaves out the 100 MB inputs.  Prints the four targets
 with pass or miss and exits with 1 if one is missed.
 """
@@ -96,9 +99,22 @@ def machine():
     return "%s, %d cores, %s %s" % (cpu, os.cpu_count() or 0, platform.system(), platform.release())
 
 
+def paired(a, b, rounds):
+    """Times a and b back to back in each of the rounds.  a and b are
+    (cmd, runs, stdin, warmup); returns the median time of each side and
+    the median of the rounds' ratios b / a, and a's last exit status."""
+    ta, tb = [], []
+    for _ in range(rounds):
+        t, status = median(a[0], a[1], stdin=a[2], warmup=a[3])
+        ta.append(t)
+        tb.append(median(b[0], b[1], stdin=b[2], warmup=b[3])[0])
+    ratio = statistics.median(y / x for x, y in zip(ta, tb))
+    return statistics.median(ta), statistics.median(tb), ratio, status
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--teximan", default=os.path.join(ROOT, "build-release", "teximan"))
     ap.add_argument("--quick", action="store_true")
     a = ap.parse_args()
@@ -108,6 +124,8 @@ def main():
     print()
 
     sizes = [1, 10] if a.quick else [1, 10, 100]
+    # Runs per round: enough for a steady median of the quick ones.
+    runs = {1: 21, 10: 7, 100: 3}
     results = {}
     print("%-22s %8s %9s %9s %9s %8s %9s" % ("input", "MB", "teximan s", "MB/s", "tr s", "tr/tex", "peak MB"))
     for exp in (False, True):
@@ -115,13 +133,13 @@ def main():
             name = "manual-%dMB%s.texi" % (mb, "-exp" if exp else "")
             path = generate(name, mb, exp)
             size = os.path.getsize(path) / 1e6
-            t, status = median([tex, path], a.runs)
+            t, ttr, speed, status = paired(([tex, path], runs[mb], None, 1), (["tr", "a", "b"], runs[mb], path, 1),
+                                           a.rounds)
             if status != 0:
                 sys.exit("%s: status %d" % (name, status))
-            ttr, _ = median(["tr", "a", "b"], a.runs, stdin=path)
             mem = peak([tex, path]) / 1024.0
-            results[(mb, exp)] = (size, t, ttr, mem)
-            print("%-22s %8.1f %9.3f %9.1f %9.3f %8.2f %9.1f" % (name, size, t, size / t, ttr, t / ttr, mem))
+            results[(mb, exp)] = (size, t, speed, mem, path)
+            print("%-22s %8.1f %9.3f %9.1f %9.3f %8.2f %9.1f" % (name, size, t, size / t, ttr, 1 / speed, mem))
     print()
 
     texi2any = shutil.which("texi2any")
@@ -132,32 +150,35 @@ def main():
         doc = os.path.join(d, name + ".texi")
         size = os.path.getsize(doc) / 1e6
         # A run of a few milliseconds is at the mercy of the scheduler and
-        # of whatever ran just before (texi2any, for one): a hundred runs
-        # after a few unmeasured ones make its median steady.
-        t, _ = median([tex, "-I", d, doc], max(a.runs, 101), warmup=5)
+        # of whatever ran just before (texi2any, for one): many runs after
+        # a few unmeasured ones make its median steady.
+        mine = ([tex, "-I", d, doc], 41, None, 5)
         if texi2any:
-            t2, _ = median([texi2any, "--plaintext", "-I", d, "-o", os.devnull, doc], a.runs)
-            corpus.append((name, t, t2))
-            print("%-22s %8.2f %9.4f %12.3f %9.0f" % (name, size, t, t2, t2 / t))
+            theirs = ([texi2any, "--plaintext", "-I", d, "-o", os.devnull, doc], 3, None, 1)
+            t, t2, ratio, _ = paired(mine, theirs, a.rounds)
+            corpus.append((name, ratio))
+            print("%-22s %8.2f %9.4f %12.3f %9.0f" % (name, size, t, t2, ratio))
         else:
+            t, _ = median(mine[0], mine[1], warmup=mine[3])
             print("%-22s %8.2f %9.4f %12s" % (name, size, t, "(no texi2any)"))
     print()
 
     big = max(sizes)
     verdicts = []
-    size, t, ttr, _ = results[(big, False)]
-    verdicts.append(("1. %d MB manual at >= 1/3 of tr's throughput" % big, "%.2f of tr" % (ttr / t), ttr / t >= 1 / 3))
+    speed = results[(big, False)][2]
+    verdicts.append(("1. %d MB manual at >= 1/3 of tr's throughput" % big, "%.2f of tr" % speed, speed >= 1 / 3))
     make = [c for c in corpus if c[0] == "make"]
     if make:
-        ratio = make[0][2] / make[0][1]
+        ratio = make[0][1]
         verdicts.append(("2. make manual >= 150x faster than texi2any", "%.0fx" % ratio, ratio >= 150))
     else:
         verdicts.append(("2. make manual >= 150x faster than texi2any", "texi2any missing", False))
     for exp in (False, True):
-        growth = results[(big, exp)][1] / results[(big // 10, exp)][1]
+        small, large = results[(big // 10, exp)][4], results[(big, exp)][4]
+        _, _, growth, _ = paired(([tex, small], runs[big // 10], None, 1), ([tex, large], runs[big], None, 1), a.rounds)
         verdicts.append(("3. %d MB / %d MB time%s <= 11" % (big, big // 10, " (expansions)" if exp else ""),
                          "%.2f" % growth, growth <= 11))
-    over = max(mem - 1.5 * size - 16 * 1.048576 for (size, _, _, mem) in results.values())
+    over = max(mem - 1.5 * size - 16 * 1.048576 for (size, _, _, mem, _) in results.values())
     verdicts.append(("4. peak memory < 1.5 x input + 16 MiB", "worst margin %.1f MB" % -over, over < 0))
     for what, value, ok in verdicts:
         print("%-52s %-22s %s" % (what, value, "pass" if ok else "MISS"))
