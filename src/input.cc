@@ -185,28 +185,29 @@ static void diagprefix(texistate *p, const char *kind)
 		    in.line + 1, in.col + 1, in.splicerem);
 }
 
-void texiwarning(texistate *p, const char *fmt, ...)
+TEXI_PRINTF(3, 0) static void diagnose(texistate *p, const char *kind, const char *fmt, va_list ap)
 {
 	if (p->errf == nullptr)
 		return;
-	diagprefix(p, "warning");
+	diagprefix(p, kind);
+	std::vfprintf(p->errf, fmt, ap);
+	std::fputc('\n', p->errf);
+}
+
+void texiwarning(texistate *p, const char *fmt, ...)
+{
 	va_list ap;
 	va_start(ap, fmt);
-	std::vfprintf(p->errf, fmt, ap);
+	diagnose(p, "warning", fmt, ap);
 	va_end(ap);
-	std::fputc('\n', p->errf);
 }
 
 void texierror(texistate *p, const char *fmt, ...)
 {
-	if (p->errf != nullptr) {
-		diagprefix(p, "error");
-		va_list ap;
-		va_start(ap, fmt);
-		std::vfprintf(p->errf, fmt, ap);
-		va_end(ap);
-		std::fputc('\n', p->errf);
-	}
+	va_list ap;
+	va_start(ap, fmt);
+	diagnose(p, "error", fmt, ap);
+	va_end(ap);
 	throw texiexit{1};
 }
 

@@ -623,6 +623,27 @@ inline char *copyplain(char *o, const char *s, size_t n, newlines &nl)
 	return o + n;
 }
 
+// A special byte at s: a backslash escaped, a pair of quotes as one
+// typographic quote, a lone quote as it stands.
+inline char *specialbyte(char *o, const char *&s, const char *e, size_t &column)
+{
+	if (*s == '\\') {
+		std::memcpy(o, "\\e", 2);
+		s++;
+		column++;
+		return o + 2;
+	}
+	if (s + 1 < e && s[1] == *s) {
+		std::memcpy(o, *s == '`' ? "\\(lq" : "\\(rq", 4);
+		s += 2;
+		column += 4;
+		return o + 4;
+	}
+	*o = *s++;
+	column++;
+	return o + 1;
+}
+
 } // namespace
 
 // Running text in bulk: the words and white space from pos on, up to a
@@ -768,21 +789,7 @@ static void runtext(texistate *p, size_t &pos)
 			}
 			continue;
 		}
-		if (c == '\\') {
-			*o++ = '\\';
-			*o++ = 'e';
-			s++;
-			column++;
-		} else if (s + 1 < e && s[1] == *s) {
-			std::memcpy(o, c == '`' ? "\\(lq" : "\\(rq", 4);
-			o += 4;
-			s += 2;
-			column += 4;
-		} else {
-			*o++ = static_cast<char>(c);
-			s++;
-			column++;
-		}
+		o = specialbyte(o, s, e, column);
 	}
 	p->olen = static_cast<size_t>(o - obase);
 	if (p->olen > 0)
@@ -862,21 +869,8 @@ void literalrun(texistate *p, size_t &pos)
 			o += x - s;
 			column += static_cast<size_t>(x - s);
 			s = x;
-		} else if (c == '\\') {
-			*o++ = '\\';
-			*o++ = 'e';
-			s++;
-			column++;
-		} else if (s + 1 < e && s[1] == *s) {
-			std::memcpy(o, c == '`' ? "\\(lq" : "\\(rq", 4);
-			o += 4;
-			s += 2;
-			column += 4;
-		} else {
-			*o++ = static_cast<char>(c);
-			s++;
-			column++;
-		}
+		} else
+			o = specialbyte(o, s, e, column);
 	}
 	p->olen = static_cast<size_t>(o - obase);
 	if (p->olen > 0)
