@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "fixture.h"
 #include "teximan.h"
 
 namespace {
@@ -29,15 +30,7 @@ struct snippet {
 
 	explicit snippet(std::string_view text)
 	{
-		st.obuf.resize(64);
-		st.outcapture = &out;
-		st.errf = nullptr;
-		texiinput &in = st.inputs[0];
-		in.name = "t.texi";
-		char *b = in.text.grow(text.size() + 1);
-		std::memcpy(b, text.data(), text.size());
-		in.text.adopt(text.size());
-		st.filepos = 1;
+		loadtext(st, text, out);
 	}
 	std::string run()
 	{
@@ -82,12 +75,7 @@ TEST_P(inlinecontext, writes)
 }
 
 INSTANTIATE_TEST_SUITE_P(contexts, inlinecontext, testing::ValuesIn(inlinecases),
-    [](const testing::TestParamInfo<inlinecase> &i) {
-	    std::string n;
-	    for (const char *s = i.param.name; *s; s++)
-		    n += std::isalnum(static_cast<unsigned char>(*s)) ? *s : '_';
-	    return n;
-    });
+    [](const testing::TestParamInfo<inlinecase> &i) { return casename(i.param.name); });
 
 // Dropping the arguments after the first raises the suppression depth for a
 // while; whatever depth was in force before is in force after, so that text

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "fixture.h"
 #include "teximan.h"
 
 namespace {
@@ -25,20 +26,12 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 	texistate st;
 	texistate *p = &st;
 	std::string out;
-	st.obuf.resize(256); // small, so that flushes happen mid-run
-	st.outcapture = &out;
-	st.errf = nullptr;
+	loadtext(st, text, out, 256);
 	st.column = column;
 	st.lastout = column % 3 ? 'x' : ' ';
 	st.openmacros = macroline && !literal;
 	st.listkind = listkind;
 	st.literaldepth = literal;
-	texiinput &in = st.inputs[0];
-	in.name = "t.texi";
-	char *b = in.text.grow(text.size() + 1);
-	std::memcpy(b, text.data(), text.size());
-	in.text.adopt(text.size());
-	st.filepos = 1;
 	size_t pos = 0;
 	bool stopped = false;
 	try {
@@ -60,7 +53,7 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 		stopped = true;
 	}
 	outflush(p);
-	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak, stopped};
+	return {out, pos, st.inputs[0].line, st.inputs[0].col, st.column, st.pendingspace, st.parabreak, stopped};
 }
 
 // The rest of a line, as the line loop reads it: blanks owe a space (which
@@ -71,18 +64,10 @@ result restofline(const std::string &text, size_t column, bool bulk, bool macrol
 	texistate st;
 	texistate *p = &st;
 	std::string out;
-	st.obuf.resize(256);
-	st.outcapture = &out;
-	st.errf = nullptr;
+	loadtext(st, text, out, 256);
 	st.column = column;
 	st.lastout = ' ';
 	st.openmacros = macroline;
-	texiinput &in = st.inputs[0];
-	in.name = "t.texi";
-	char *b = in.text.grow(text.size() + 1);
-	std::memcpy(b, text.data(), text.size());
-	in.text.adopt(text.size());
-	st.filepos = 1;
 	size_t pos = 0;
 	while (pos < BUFSZ(p)) {
 		char c = BUF(p, pos);
@@ -109,7 +94,7 @@ result restofline(const std::string &text, size_t column, bool bulk, bool macrol
 		}
 	}
 	outflush(p);
-	return {out, pos, in.line, in.col, st.column, st.pendingspace, st.parabreak, false};
+	return {out, pos, st.inputs[0].line, st.inputs[0].col, st.column, st.pendingspace, st.parabreak, false};
 }
 
 TEST(textrun, linematcheswordbyword)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "fixture.h"
 #include "teximan.h"
 
 namespace {
@@ -19,15 +20,7 @@ struct harness {
 
 	explicit harness(std::string_view text = "")
 	{
-		st.obuf.resize(64);
-		st.outcapture = &out;
-		st.errf = nullptr;
-		texiinput &in = st.inputs[0];
-		in.name = "t.texi";
-		char *b = in.text.grow(text.size() + 1);
-		std::memcpy(b, text.data(), text.size());
-		in.text.adopt(text.size());
-		st.filepos = 1;
+		loadtext(st, text, out);
 	}
 	std::string written()
 	{
@@ -92,12 +85,7 @@ TEST_P(writer, writes)
 }
 
 INSTANTIATE_TEST_SUITE_P(rules, writer, testing::ValuesIn(writercases),
-    [](const testing::TestParamInfo<writercase> &i) {
-	    std::string n;
-	    for (const char *s = i.param.name; *s; s++)
-		    n += std::isalnum(static_cast<unsigned char>(*s)) ? *s : '_';
-	    return n;
-    });
+    [](const testing::TestParamInfo<writercase> &i) { return casename(i.param.name); });
 
 TEST(writer, blockmacroinlinescopeisfatal)
 {
