@@ -644,6 +644,43 @@ inline char *specialbyte(char *o, const char *&s, const char *e, size_t &column)
 	return o + 1;
 }
 
+// The bulk writers write straight into the output buffer through a local
+// pointer, which no store can alias.  One step writes at most OSLACK bytes
+// but for a span, and a span of n bytes at most 2n; each step first makes
+// sure of twice OSLACK bytes of room.
+constexpr size_t OSLACK = 16;
+
+inline char *outroom(texistate *p, char *o)
+{
+	char *base = p->obuf.data();
+	if (static_cast<size_t>(base + p->obuf.size() - o) >= 2 * OSLACK)
+		return o;
+	p->olen = static_cast<size_t>(o - base);
+	p->lastout = o[-1];
+	outflush(p);
+	return base + p->olen;
+}
+
+inline void outsettle(texistate *p, char *o)
+{
+	p->olen = static_cast<size_t>(o - p->obuf.data());
+	if (p->olen > 0)
+		p->lastout = o[-1];
+}
+
+// Moves pos past the n bytes of a bulk run that ended at s, whose newlines
+// were counted as it went.
+inline void pastrun(texistate *p, size_t &pos, size_t n, const char *s, const newlines &nl)
+{
+	texiinput &in = TOP(p);
+	if (in.splicerem == 0) {
+		in.line += nl.count;
+		in.col = nl.last ? static_cast<size_t>(s - nl.last - 1) : in.col + n;
+		pos += n;
+	} else
+		advanceto(p, pos, pos + n);
+}
+
 } // namespace
 
 // Running text in bulk: the words and white space from pos on, up to a
@@ -673,23 +710,12 @@ static void runtext(texistate *p, size_t &pos)
 	const bool guardnames = macroline && p->listkind != LIST_TABLE;
 	newlines nl;
 
-	// Output goes straight into the buffer, through locals that no store
-	// can alias.  One step of the loop writes at most SLACK bytes but for
-	// a plain span, and a span of n bytes at most 2n; the loop keeps room
-	// for both.
-	constexpr size_t SLACK = 16;
-	assert(p->obuf.size() >= 4 * SLACK);
-	char *obase = p->obuf.data();
-	char *const oend = obase + p->obuf.size();
+	assert(p->obuf.size() >= 4 * OSLACK);
+	char *const obase = p->obuf.data(), *const oend = obase + p->obuf.size();
 	char *o = obase + p->olen;
 
 	while (s < e) {
-		if (static_cast<size_t>(oend - o) < 2 * SLACK) {
-			p->olen = static_cast<size_t>(o - obase);
-			p->lastout = o[-1];
-			outflush(p);
-			o = obase + p->olen;
-		}
+		o = outroom(p, o);
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = runbytes.cls[c];
 		if (line && c == '\n')
@@ -743,7 +769,7 @@ static void runtext(texistate *p, size_t &pos)
 			}
 		}
 		if (cls == ORDINARY && macroline) {
-			size_t room = static_cast<size_t>(oend - o) - SLACK;
+			size_t room = static_cast<size_t>(oend - o) - OSLACK;
 			const char *x = ordinaryspan<line>(s, static_cast<size_t>(e - s) < room ? e : s + room);
 			std::memcpy(o, s, static_cast<size_t>(x - s));
 			o += x - s;
@@ -754,7 +780,7 @@ static void runtext(texistate *p, size_t &pos)
 		if (cls == ORDINARY) {
 			// A plain span: the white space in it before a word owes
 			// that word a space, or a line break once the line is long.
-			size_t fit = static_cast<size_t>(oend - o - SLACK) / 2;
+			size_t fit = static_cast<size_t>(oend - o - OSLACK) / 2;
 			const char *x = plainspan<line>(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
 			while (s < x) {
 				size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
@@ -791,19 +817,11 @@ static void runtext(texistate *p, size_t &pos)
 		}
 		o = specialbyte(o, s, e, column);
 	}
-	p->olen = static_cast<size_t>(o - obase);
-	if (p->olen > 0)
-		p->lastout = o[-1];
+	outsettle(p, o);
 	p->parabreak = parabreak;
 	p->column = column;
 	p->pendingspace = pending;
-	size_t n = static_cast<size_t>(s - start);
-	if (in.splicerem == 0) {
-		in.line += nl.count;
-		in.col = nl.last ? static_cast<size_t>(s - nl.last - 1) : in.col + n;
-		pos += n;
-	} else
-		advanceto(p, pos, pos + n);
+	pastrun(p, pos, static_cast<size_t>(s - start), s, nl);
 }
 
 void textrun(texistate *p, size_t &pos)
@@ -832,20 +850,12 @@ void literalrun(texistate *p, size_t &pos)
 	size_t column = p->column;
 	bool wrote = false;
 	p->pendingspace = 0; // the first word spends it, and nothing owes one after
-	// As in textrun: one step writes at most SLACK bytes.
-	constexpr size_t SLACK = 16;
-	assert(p->obuf.size() >= 4 * SLACK);
-	char *obase = p->obuf.data();
-	char *const oend = obase + p->obuf.size();
-	char *o = obase + p->olen;
+	assert(p->obuf.size() >= 4 * OSLACK);
+	char *const oend = p->obuf.data() + p->obuf.size();
+	char *o = p->obuf.data() + p->olen;
 	newlines nl;
 	while (s < e) {
-		if (static_cast<size_t>(oend - o) < 2 * SLACK) {
-			p->olen = static_cast<size_t>(o - obase);
-			p->lastout = o[-1];
-			outflush(p);
-			o = obase + p->olen;
-		}
+		o = outroom(p, o);
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = runbytes.cls[c];
 		if (cls == STOP)
@@ -863,7 +873,7 @@ void literalrun(texistate *p, size_t &pos)
 			*o++ = '&';
 		}
 		if (cls != SPECIAL) {
-			size_t room = static_cast<size_t>(oend - o) - SLACK;
+			size_t room = static_cast<size_t>(oend - o) - OSLACK;
 			const char *x = literalspan(s + 1, static_cast<size_t>(e - s) < room ? e : s + room);
 			std::memcpy(o, s, static_cast<size_t>(x - s));
 			o += x - s;
@@ -872,17 +882,9 @@ void literalrun(texistate *p, size_t &pos)
 		} else
 			o = specialbyte(o, s, e, column);
 	}
-	p->olen = static_cast<size_t>(o - obase);
-	if (p->olen > 0)
-		p->lastout = o[-1];
+	outsettle(p, o);
 	if (wrote)
 		p->parabreak = 0;
 	p->column = column;
-	size_t n = static_cast<size_t>(s - start);
-	if (in.splicerem == 0) {
-		in.line += nl.count;
-		in.col = nl.last ? static_cast<size_t>(s - nl.last - 1) : in.col + n;
-		pos += n;
-	} else
-		advanceto(p, pos, pos + n);
+	pastrun(p, pos, static_cast<size_t>(s - start), s, nl);
 }
