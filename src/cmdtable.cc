@@ -268,9 +268,140 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ dotaglist,       "vtable"               }, // 255
 	{ doplaingroup,    "w"                    }, // 256
 	{ doreference,     "xref"                 }, // 257
+
+	// Today's Texinfo beyond the base rows.
+	{ doexampleblock,  "lisp"                 }, // 258
+	{ doexampleblock,  "smalllisp"            }, // 259
+	{ doverbatim,      "displaymath"          }, // 260
+	{ doquoteblock,    "smallquotation"       }, // 261
+	{ dofilled,        "indentedblock"        }, // 262
+	{ dofilled,        "smallindentedblock"   }, // 263
+	{ dotransparent,   "raggedright"          }, // 264
+	{ dolineignblock,  "docbook"              }, // 265
+	{ dolineignblock,  "latex"                }, // 266
+	{ dolineignblock,  "xml"                  }, // 267
+	{ dolineignblock,  "nodedescriptionblock" }, // 268
+	{ dolineignblock,  "iflatex"              }, // 269
+	{ dotransparent,   "ifnotlatex"           }, // 270
+	{ dofloat,         "float"                }, // 271
+	{ dodefblock,      "defblock"             }, // 272
+	{ doifcommand,     "ifcommanddefined"     }, // 273
+	{ doifcommand,     "ifcommandnotdefined"  }, // 274
+	{ domacro,         "rmacro"               }, // 275
+	{ domacro,         "linemacro"            }, // 276
+	{ dochapter,       "appendixsection"      }, // 277
+	{ dochapter,       "centerchap"           }, // 278
+	{ dochapter,       "chapheading"          }, // 279
+	{ dochapter,       "majorheading"         }, // 280
+	{ doskipline,      "part"                 }, // 281
+	{ dodefinition,    "defline"              }, // 282
+	{ dodefinition,    "deftypeline"          }, // 283
+	{ dounmacro,       "unmacro"              }, // 284
+	{ doalias,         "alias"                }, // 285
+	{ dodefinfoenclose, "definfoenclose"       }, // 286
+	{ doskipline,      "afivepaper"           }, // 287
+	{ doskipline,      "afourlatex"           }, // 288
+	{ doskipline,      "afourwide"            }, // 289
+	{ doskipline,      "bsixpaper"            }, // 290
+	{ doskipline,      "allowcodebreaks"      }, // 291
+	{ doskipline,      "clickstyle"           }, // 292
+	{ doskipline,      "codequotebacktick"    }, // 293
+	{ doskipline,      "codequoteundirected"  }, // 294
+	{ doskipline,      "deftypefnnewline"     }, // 295
+	{ doskipline,      "evenfooting"          }, // 296
+	{ doskipline,      "evenfootingmarks"     }, // 297
+	{ doskipline,      "evenheading"          }, // 298
+	{ doskipline,      "evenheadingmarks"     }, // 299
+	{ doskipline,      "everyfooting"         }, // 300
+	{ doskipline,      "everyfootingmarks"    }, // 301
+	{ doskipline,      "everyheading"         }, // 302
+	{ doskipline,      "everyheadingmarks"    }, // 303
+	{ doskipline,      "oddfooting"           }, // 304
+	{ doskipline,      "oddfootingmarks"      }, // 305
+	{ doskipline,      "oddheading"           }, // 306
+	{ doskipline,      "oddheadingmarks"      }, // 307
+	{ doskipline,      "exampleindent"        }, // 308
+	{ doskipline,      "fonttextsize"         }, // 309
+	{ doskipline,      "frenchspacing"        }, // 310
+	{ doskipline,      "kbdinputstyle"        }, // 311
+	{ doskipline,      "microtype"            }, // 312
+	{ doskipline,      "novalidate"           }, // 313
+	{ doskipline,      "pagesizes"            }, // 314
+	{ doskipline,      "urefbreakstyle"       }, // 315
+	{ doskipline,      "xrefautomaticsectiontitle" }, // 316
+	{ doskipline,      "shorttitlepage"       }, // 317
+	{ doskipline,      "listoffloats"         }, // 318
+	{ doskipline,      "nodedescription"      }, // 319
+	{ doskipline,      "indent"               }, // 320
+	{ doskipline,      "subentry"             }, // 321
+	{ doskipline,      "cpindex"              }, // 322
+	{ doskipline,      "fnindex"              }, // 323
+	{ doskipline,      "kyindex"              }, // 324
+	{ doskipline,      "pgindex"              }, // 325
+	{ doskipline,      "tpindex"              }, // 326
+	{ doskipline,      "vrindex"              }, // 327
+	{ doglyph,         "print"                }, // 328
+	{ doglyph,         "point"                }, // 329
+	{ doglyph,         "arrow"                }, // 330
+	{ doglyph,         "click"                }, // 331
+	{ doglyph,         "hashchar"             }, // 332
+	{ doglyph,         "atchar"               }, // 333
+	{ doglyph,         "lbracechar"           }, // 334
+	{ doglyph,         "rbracechar"           }, // 335
+	{ doglyph,         "backslashchar"        }, // 336
+	{ doglyph,         "ampchar"              }, // 337
+	{ doglyph,         "&"                    }, // 338
+	{ doglyph,         "\\"                   }, // 339
+	{ donothing,       "thischapter"          }, // 340
+	{ donothing,       "thischaptername"      }, // 341
+	{ donothing,       "thischapternum"       }, // 342
+	{ donothing,       "thissection"          }, // 343
+	{ donothing,       "thissectionname"      }, // 344
+	{ donothing,       "thissectionnum"       }, // 345
+	{ donothing,       "thisfile"             }, // 346
+	{ donothing,       "thispage"             }, // 347
+	{ donothing,       "thistitle"            }, // 348
+	{ dotoday,         "today"                }, // 349
+	{ dounicode,       "U"                    }, // 350
+	{ dosupsub,        "sup"                  }, // 351
+	{ dosupsub,        "sub"                  }, // 352
+	{ doacronym,       "abbr"                 }, // 353
+	{ doacronym,       "link"                 }, // 354
+	{ doplaingroup,    "caption"              }, // 355
+	{ doplaingroup,    "clicksequence"        }, // 356
+	{ doplaingroup,    "headitemfont"         }, // 357
+	{ doskipgroup,     "shortcaption"         }, // 358
+	{ doskipgroup,     "hyphenation"          }, // 359
+	{ doskipgroup,     "sortas"               }, // 360
+	{ doskipgroup,     "seealso"              }, // 361
+	{ doskipgroup,     "seeentry"             }, // 362
+	{ doerrormsg,      "errormsg"             }, // 363
+	{ doinlinecond,    "inlinefmt"            }, // 364
+	{ doinlinecond,    "inlinefmtifelse"      }, // 365
+	{ doinlinecond,    "inlineraw"            }, // 366
+	{ doinlinecond,    "inlineifset"          }, // 367
+	{ doinlinecond,    "inlineifclear"        }, // 368
+	{ dodefinition,    "defopt"               }, // 369
+	{ dodefinition,    "defoptx"              }, // 370
+	{ dodefinition,    "defspec"              }, // 371
+	{ dodefinition,    "defspecx"             }, // 372
+	{ dodefinition,    "defop"                }, // 373
+	{ dodefinition,    "defopx"               }, // 374
+	{ dodefinition,    "deftypeop"            }, // 375
+	{ dodefinition,    "deftypeopx"           }, // 376
+	{ dodefinition,    "defmethod"            }, // 377
+	{ dodefinition,    "defmethodx"           }, // 378
+	{ dodefinition,    "defcv"                }, // 379
+	{ dodefinition,    "defcvx"               }, // 380
+	{ dodefinition,    "deftypecv"            }, // 381
+	{ dodefinition,    "deftypecvx"           }, // 382
+	{ dodefinition,    "defivar"              }, // 383
+	{ dodefinition,    "defivarx"             }, // 384
+	{ dodefinition,    "deftypeivar"          }, // 385
+	{ dodefinition,    "deftypeivarx"         }, // 386
 };
 
-static_assert(sizeof(cmdtable) / sizeof(cmdtable[0]) == 258);
+static_assert(CMD_xref == 257 && sizeof(cmdtable) / sizeof(cmdtable[0]) == 387);
 static_assert(cmdtable[CMD_end].len == 3 && cmdtable[CMD_end].fn == dostrayend);
 static_assert(cmdtable[CMD_columnfractions].fn == nullptr && cmdtable[CMD_columnfractions].len == 15);
 static_assert(cmdtable[CMD_value].fn == dovariable && cmdtable[CMD_value].len == 5);
@@ -283,7 +414,9 @@ constexpr bool xformsfollow()
 {
 	const cmdid blocks[] = {CMD_deffn, CMD_defmac, CMD_deftp, CMD_deftypefn,
 	    CMD_deftypefun, CMD_deftypemethod, CMD_deftypevar, CMD_deftypevr,
-	    CMD_defun, CMD_defvar, CMD_defvr};
+	    CMD_defun, CMD_defvar, CMD_defvr, CMD_defopt, CMD_defspec, CMD_defop,
+	    CMD_deftypeop, CMD_defmethod, CMD_defcv, CMD_deftypecv, CMD_defivar,
+	    CMD_deftypeivar};
 	for (cmdid b : blocks) {
 		const cmdentry &blk = cmdtable[b], &x = cmdtable[b + 1];
 		if (blk.fn != dodefinition || x.fn != dodefinition || x.len != blk.len + 1)
@@ -306,7 +439,7 @@ constexpr uint32_t namehash(const char *s, size_t n)
 	return h;
 }
 
-constexpr size_t SLOTS = 1024; // a power of two, four times the rows
+constexpr size_t SLOTS = 2048; // a power of two, over four times the rows
 constexpr uint16_t EMPTY = 0xffff;
 
 struct lookuptable {
@@ -376,14 +509,35 @@ constexpr struct namestops {
 
 } // namespace
 
-// Reads the command whose "@" stands at pos.  end is set just past what was
-// read; nothing in the state moves.  A user macro comes back through `macro`
-// with CMD_NONE.  Built-in names win over declared indexes, and those over
-// macros.
-cmdid texicmd(texistate *p, size_t pos, size_t &end, const macrodef **macro)
+// What a name stands for after the rows of the table: a declared index's
+// entry command, then a name defined by @alias or @definfoenclose, then a
+// macro.
+static cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarget &target)
 {
-	if (macro)
-		*macro = nullptr;
+	if (n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 &&
+	    p->indexnames.find(std::string_view(s, n - 5)) != p->indexnames.end())
+		return CMD_USERINDEX;
+	if (!p->aliases.empty())
+		if (auto a = p->aliases.find(std::string_view(s, n)); a != p->aliases.end()) {
+			target.macro = a->second.macro.get();
+			target.enclose = a->second.enclose.get();
+			return a->second.cmd;
+		}
+	if (auto m = p->macros.find(std::string_view(s, n)); m != p->macros.end())
+		target.macro = m->second.get();
+	return CMD_NONE;
+}
+
+// Reads the command whose "@" stands at pos.  end is set just past what was
+// read; nothing in the state moves.  A user macro or an enclosure command
+// comes back through `target` with CMD_NONE.  Built-in names win over
+// declared indexes, those over aliases and enclosure commands, and those
+// over macros.
+cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
+{
+	cmdtarget none;
+	cmdtarget &t = target ? *target : none;
+	t = {};
 	end = pos;
 	size_t size = BUFSZ(p);
 	if (pos >= size)
@@ -423,14 +577,31 @@ cmdid texicmd(texistate *p, size_t pos, size_t &end, const macrodef **macro)
 			if (k == n)
 				return static_cast<cmdid>(lookup.slot[i]);
 		}
-	if (n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 &&
-	    p->indexnames.find(std::string_view(s, n - 5)) != p->indexnames.end())
-		return CMD_USERINDEX;
-	if (auto m = p->macros.find(std::string_view(s, n)); m != p->macros.end()) {
-		if (macro)
-			*macro = &m->second;
+	cmdid id = lookupdefined(p, s, n, t);
+	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr)
+		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
+	if (target == nullptr && (t.macro != nullptr || t.enclose != nullptr))
 		return CMD_NONE;
-	}
-	texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
-	return CMD_NONE;
+	return id;
+}
+
+// The same lookup for a whole name read elsewhere (the target of an alias, a
+// command asked about by @ifcommanddefined): a single byte other than a
+// letter is a one-character command; a name that begins with a letter and
+// holds nothing that would end a command name is looked up as texicmd looks
+// it up; anything else names nothing.
+cmdid texilookup(texistate *p, std::string_view name, cmdtarget &target)
+{
+	target = {};
+	if (name.empty())
+		return CMD_NONE;
+	if (!letterbyte(static_cast<unsigned char>(name[0])))
+		return name.size() == 1 ? findcmd(name.data(), 1) : CMD_NONE;
+	for (char c : name)
+		if (namestop.stop[static_cast<unsigned char>(c)])
+			return CMD_NONE;
+	cmdid id = findcmd(name.data(), name.size());
+	if (id != CMD_NONE)
+		return id;
+	return lookupdefined(p, name.data(), name.size(), target);
 }

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstring>
+#include <limits>
 #include <new>
 
 #include "teximan.h"
@@ -172,24 +173,31 @@ const char *texifind(const char *s, size_t n, std::string_view tok)
 // ---------------------------------------------------------------------------
 // Diagnostics
 
-static void diagprefix(texistate *p, const char *kind)
+texipos texihere(texistate *p)
 {
 	const texiinput &in = TOP(p);
-	if (in.splicerem == 0)
-		std::fprintf(p->errf, "%s:%zu:%zu: %s: ", in.name.c_str(), in.line + 1, in.col + 1, kind);
-	else if (kind[0] == 'w')
-		std::fprintf(p->errf, "%s:%zu:%zu (%zuB left in splice): warning: ", in.name.c_str(),
-		    in.line + 1, in.col + 1, in.splicerem);
-	else
-		std::fprintf(p->errf, "%s:%zu:%zu: (%zuB left in splice): error: ", in.name.c_str(),
-		    in.line + 1, in.col + 1, in.splicerem);
+	return {in.line, in.col, in.splicerem};
 }
 
-TEXI_PRINTF(3, 0) static void diagnose(texistate *p, const char *kind, const char *fmt, va_list ap)
+static void diagprefix(texistate *p, const texipos &at, const char *kind)
+{
+	const char *name = TOP(p).name.c_str();
+	if (at.splicerem == 0)
+		std::fprintf(p->errf, "%s:%zu:%zu: %s: ", name, at.line + 1, at.col + 1, kind);
+	else if (kind[0] == 'w')
+		std::fprintf(p->errf, "%s:%zu:%zu (%zuB left in splice): warning: ", name,
+		    at.line + 1, at.col + 1, at.splicerem);
+	else
+		std::fprintf(p->errf, "%s:%zu:%zu: (%zuB left in splice): error: ", name,
+		    at.line + 1, at.col + 1, at.splicerem);
+}
+
+TEXI_PRINTF(4, 0)
+static void diagnose(texistate *p, const texipos &at, const char *kind, const char *fmt, va_list ap)
 {
 	if (p->errf == nullptr)
 		return;
-	diagprefix(p, kind);
+	diagprefix(p, at, kind);
 	std::vfprintf(p->errf, fmt, ap);
 	std::fputc('\n', p->errf);
 }
@@ -198,7 +206,15 @@ void texiwarning(texistate *p, const char *fmt, ...)
 {
 	va_list ap;
 	va_start(ap, fmt);
-	diagnose(p, "warning", fmt, ap);
+	diagnose(p, texihere(p), "warning", fmt, ap);
+	va_end(ap);
+}
+
+void texiwarningat(texistate *p, const texipos &at, const char *fmt, ...)
+{
+	va_list ap;
+	va_start(ap, fmt);
+	diagnose(p, at, "warning", fmt, ap);
 	va_end(ap);
 }
 
@@ -206,7 +222,7 @@ void texierror(texistate *p, const char *fmt, ...)
 {
 	va_list ap;
 	va_start(ap, fmt);
-	diagnose(p, "error", fmt, ap);
+	diagnose(p, texihere(p), "error", fmt, ap);
 	va_end(ap);
 	throw texiexit{1};
 }
@@ -385,6 +401,7 @@ void texifree(texistate *p)
 	while (p->filepos > 0)
 		texifilepop(p);
 	p->macros.clear();
+	p->aliases.clear();
 	p->incdirs.clear();
 	p->indexnames.clear();
 	p->vars.clear();
@@ -401,6 +418,35 @@ void dofinish(texistate *p, cmdid, size_t &)
 // ---------------------------------------------------------------------------
 // A run
 
+// The time of a reproducible build: a decimal count of seconds since the
+// epoch, all digits, that fits a time_t and that the C library can break
+// down.
+static bool sourcedate(const char *s, std::time_t &t)
+{
+	if (*s == '\0')
+		return false;
+	using limits = std::numeric_limits<std::time_t>;
+	std::time_t v = 0;
+	for (; *s; s++) {
+		if (*s < '0' || *s > '9')
+			return false;
+		std::time_t d = *s - '0';
+		if (v > (limits::max() - d) / 10)
+			return false;
+		v = v * 10 + d;
+	}
+	std::tm tm{};
+	if (gmtime_r(&v, &tm) == nullptr)
+		return false;
+	t = v;
+	return true;
+}
+
+bool texitime(texistate *p, std::tm &tm)
+{
+	return (p->runutc ? gmtime_r(&p->runtime, &tm) : localtime_r(&p->runtime, &tm)) != nullptr;
+}
+
 int texiconvert(const texioptions &opt)
 {
 	texistate st;
@@ -412,6 +458,17 @@ int texiconvert(const texioptions &opt)
 
 	int status = 1;
 	try {
+		// A date given by the build makes the page the same bytes on every
+		// run; one that cannot be read stops the run before any output.
+		st.runtime = std::time(nullptr);
+		if (opt.sourcedate != nullptr) {
+			if (!sourcedate(opt.sourcedate, st.runtime)) {
+				if (st.errf != nullptr)
+					std::fprintf(st.errf, "SOURCE_DATE_EPOCH: invalid value\n");
+				throw texiexit{1};
+			}
+			st.runutc = true;
+		}
 		// Every page of the buffer is touched, and a fresh page costs a
 		// fault; larger blocks save no time on large outputs.
 		st.obuf.resize(size_t{1} << 15);

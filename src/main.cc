@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "teximan.h"
@@ -32,5 +33,8 @@ int main(int argc, char *argv[])
 	}
 	if (optind < argc)
 		opt.file = argv[optind]; // further operands are ignored
+	// The one setting read from the environment: the date of a
+	// reproducible build.
+	opt.sourcedate = std::getenv("SOURCE_DATE_EPOCH");
 	return texiconvert(opt);
 }

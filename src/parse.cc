@@ -74,27 +74,31 @@ void pastname(texistate *p, size_t &pos, size_t end)
 // Each block and each braced argument is a handler call inside the handler
 // of its container, so the depth of such calls is bounded: a crash is never
 // an answer to input, and real documents nest a few dozen levels at most.
-void texirun(texistate *p, cmdid cmd, const macrodef *macro, size_t &pos)
+void texirun(texistate *p, cmdid cmd, const cmdtarget &target, size_t &pos)
 {
-	if (macro != nullptr) {
-		texiexecmacro(p, *macro, pos);
+	if (target.macro != nullptr) {
+		texiexecmacro(p, *target.macro, pos);
 		return;
 	}
-	if (cmd == CMD_NONE || cmdtable[cmd].fn == nullptr)
+	if (target.enclose == nullptr && (cmd == CMD_NONE || cmdtable[cmd].fn == nullptr))
 		return;
 	if (p->handlerdepth >= MAXHANDLERDEPTH)
 		texierror(p, "nesting too deep");
 	depthguard guard(p);
-	cmdtable[cmd].fn(p, cmd, pos);
+	if (target.enclose != nullptr)
+		doenclose(p, *target.enclose, pos);
+	else
+		cmdtable[cmd].fn(p, cmd, pos);
 }
 
 void texidispatch(texistate *p, size_t &pos)
 {
 	size_t end;
-	const macrodef *macro;
-	cmdid cmd = texicmd(p, pos, end, &macro);
+	cmdtarget target;
+	cmdid cmd = texicmd(p, pos, end, &target);
+	p->cmdat = texihere(p);
 	pastname(p, pos, end);
-	texirun(p, cmd, macro, pos);
+	texirun(p, cmd, target, pos);
 }
 
 // The document's own text, element by element.
@@ -151,6 +155,12 @@ void parsegroup(texistate *p, size_t &pos)
 	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
 		return;
 	stepone(p, pos);
+	parsegroupbody(p, pos);
+}
+
+// The rest of a group whose "{" has been read, up to and past its "}".
+void parsegroupbody(texistate *p, size_t &pos)
+{
 	for (;;) {
 		skipspace(p, pos);
 		if (pos >= BUFSZ(p))
@@ -254,11 +264,12 @@ void parseto(texistate *p, size_t &pos, const char *endtok)
 		switch (BUF(p, pos)) {
 		case '@': {
 			size_t end;
-			const macrodef *macro;
-			cmdid cmd = texicmd(p, pos, end, &macro);
+			cmdtarget target;
+			cmdid cmd = texicmd(p, pos, end, &target);
+			p->cmdat = texihere(p);
 			pastname(p, pos, end);
 			if (cmd != CMD_end) {
-				texirun(p, cmd, macro, pos);
+				texirun(p, cmd, target, pos);
 				break;
 			}
 			skipblanks(p, pos);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -81,6 +82,40 @@ enum cmdid : unsigned {
 	CMD_url, CMD_USERINDEX, CMD_v, CMD_value, CMD_var,
 	CMD_verb, CMD_verbatim, CMD_verbatiminclude, CMD_vindex, CMD_vskip,
 	CMD_vtable, CMD_w, CMD_xref,
+
+	// The commands of today's Texinfo beyond the base rows above.  Blocks:
+	CMD_lisp, CMD_smalllisp, CMD_displaymath, CMD_smallquotation, CMD_indentedblock,
+	CMD_smallindentedblock, CMD_raggedright, CMD_docbook, CMD_latex, CMD_xml,
+	CMD_nodedescriptionblock, CMD_iflatex, CMD_ifnotlatex, CMD_float, CMD_defblock,
+	CMD_ifcommanddefined, CMD_ifcommandnotdefined, CMD_rmacro, CMD_linemacro,
+	// line commands,
+	CMD_appendixsection, CMD_centerchap, CMD_chapheading, CMD_majorheading, CMD_part,
+	CMD_defline, CMD_deftypeline, CMD_unmacro, CMD_alias, CMD_definfoenclose,
+	CMD_afivepaper, CMD_afourlatex, CMD_afourwide, CMD_bsixpaper, CMD_allowcodebreaks,
+	CMD_clickstyle, CMD_codequotebacktick, CMD_codequoteundirected, CMD_deftypefnnewline, CMD_evenfooting,
+	CMD_evenfootingmarks, CMD_evenheading, CMD_evenheadingmarks, CMD_everyfooting, CMD_everyfootingmarks,
+	CMD_everyheading, CMD_everyheadingmarks, CMD_oddfooting, CMD_oddfootingmarks, CMD_oddheading,
+	CMD_oddheadingmarks, CMD_exampleindent, CMD_fonttextsize, CMD_frenchspacing, CMD_kbdinputstyle,
+	CMD_microtype, CMD_novalidate, CMD_pagesizes, CMD_urefbreakstyle, CMD_xrefautomaticsectiontitle,
+	CMD_shorttitlepage, CMD_listoffloats, CMD_nodedescription, CMD_indent, CMD_subentry,
+	CMD_cpindex, CMD_fnindex, CMD_kyindex, CMD_pgindex, CMD_tpindex,
+	CMD_vrindex,
+	// symbols,
+	CMD_print, CMD_point, CMD_arrow, CMD_click, CMD_hashchar,
+	CMD_atchar, CMD_lbracechar, CMD_rbracechar, CMD_backslashchar, CMD_ampchar,
+	CMD_AMPERSAND, CMD_BACKSLASH, CMD_thischapter, CMD_thischaptername, CMD_thischapternum,
+	CMD_thissection, CMD_thissectionname, CMD_thissectionnum, CMD_thisfile, CMD_thispage,
+	CMD_thistitle, CMD_today,
+	// brace commands,
+	CMD_U, CMD_sup, CMD_sub, CMD_abbr, CMD_link,
+	CMD_caption, CMD_clicksequence, CMD_headitemfont, CMD_shortcaption, CMD_hyphenation,
+	CMD_sortas, CMD_seealso, CMD_seeentry, CMD_errormsg, CMD_inlinefmt,
+	CMD_inlinefmtifelse, CMD_inlineraw, CMD_inlineifset, CMD_inlineifclear,
+	// and definition commands, each block form followed by its "x" form.
+	CMD_defopt, CMD_defoptx, CMD_defspec, CMD_defspecx, CMD_defop,
+	CMD_defopx, CMD_deftypeop, CMD_deftypeopx, CMD_defmethod, CMD_defmethodx,
+	CMD_defcv, CMD_defcvx, CMD_deftypecv, CMD_deftypecvx, CMD_defivar,
+	CMD_defivarx, CMD_deftypeivar, CMD_deftypeivarx,
 	CMD_NONE, // one past the last row: nothing to run
 };
 
@@ -215,6 +250,32 @@ struct macrodef {
 	std::string value; // the body; ends with a newline unless empty
 	std::vector<std::string> args;
 	namedmap<size_t> argindex; // each parameter name's first place in args
+	bool linemacro = false;    // takes its arguments from the rest of its line
+};
+
+// An enclosure command (@definfoenclose): its group between two texts.
+struct enclosedef {
+	std::string before, after;
+};
+
+// What a name defined by @alias or @definfoenclose stands for: a command of
+// the table, run with that command's identifier, an enclosure, or a macro as
+// it stood when the alias was made (@unmacro does not reach it).
+struct aliasdef {
+	cmdid cmd = CMD_NONE;
+	std::shared_ptr<const enclosedef> enclose;
+	std::shared_ptr<const macrodef> macro;
+};
+
+// What the lookup found besides a command of the table.
+struct cmdtarget {
+	const macrodef *macro = nullptr;
+	const enclosedef *enclose = nullptr;
+};
+
+// A place in an input, as diagnostics show it.
+struct texipos {
+	size_t line = 0, col = 0, splicerem = 0;
 };
 
 // How a run ends from any depth: the converter unwinds to its entry, which
@@ -243,7 +304,8 @@ struct texistate {
 	int64_t sectionshift = 0;
 	nameset indexnames;
 	namedmap<std::optional<std::string>> vars; // a cleared variable holds nullopt
-	namedmap<macrodef> macros;                 // first definition of a name wins
+	namedmap<std::shared_ptr<const macrodef>> macros; // first definition of a name wins
+	namedmap<aliasdef> aliases;                // and enclosure commands; first wins
 	int listkind = LIST_NONE;
 	int openmacros = 0;
 	int pendingspace = 0;
@@ -253,6 +315,11 @@ struct texistate {
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
 	bool topseen = false;    // @top has switched the output on
+	texipos cmdat;           // where the "@" of the command last dispatched stands
+
+	// The time of the run, read once: the page's date and @today.
+	std::time_t runtime = 0;
+	bool runutc = false; // given by the environment, and read as UTC
 
 	// The output sink: one buffer, written out in large blocks.
 	std::vector<char> obuf;
@@ -284,6 +351,7 @@ struct texioptions {
 	bool closeout = true;              // close outfd at the end and check it
 	std::string *outcapture = nullptr; // collect the page here instead of outfd
 	std::FILE *errf = stderr;          // null discards diagnostics
+	const char *sourcedate = nullptr;  // SOURCE_DATE_EPOCH, when it is set
 };
 
 int texiconvert(const texioptions &opt);
@@ -328,6 +396,12 @@ void skipblanks(texistate *p, size_t &pos); // spaces and tabs
 const char *texifind(const char *s, size_t n, std::string_view tok);
 
 void texiwarning(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
+// A warning positioned at a place read earlier (a command's "@").
+void texiwarningat(texistate *p, const texipos &at, const char *fmt, ...) TEXI_PRINTF(3, 4);
+texipos texihere(texistate *p);
+// The time of the run broken down, as UTC or local time; false when the C
+// library cannot.
+bool texitime(texistate *p, std::tm &tm);
 [[noreturn]] void texierror(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
 [[noreturn]] void texisyserr(texistate *p, const char *text);
 
@@ -358,6 +432,7 @@ inline size_t skipspace(texistate *p, size_t &pos)
 	return pos;
 }
 void emitword(texistate *p, size_t &pos, char delim);
+void outword(texistate *p, std::string_view w);
 void textrun(texistate *p, size_t &pos);    // filled text, output live
 void textline(texistate *p, size_t &pos);   // the same, up to the end of the line
 void literalrun(texistate *p, size_t &pos); // literal text, output live, no line macro open
@@ -365,12 +440,16 @@ void literalrun(texistate *p, size_t &pos); // literal text, output live, no lin
 // ---------------------------------------------------------------------------
 // Command lookup, dispatch and the parse loops.
 
-cmdid texicmd(texistate *p, size_t pos, size_t &end, const macrodef **macro);
-void texirun(texistate *p, cmdid cmd, const macrodef *macro, size_t &pos);
+cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target);
+// What a whole name stands for, in the lookup's order, without a warning:
+// CMD_NONE with no target when nothing.
+cmdid texilookup(texistate *p, std::string_view name, cmdtarget &target);
+void texirun(texistate *p, cmdid cmd, const cmdtarget &target, size_t &pos);
 void texidispatch(texistate *p, size_t &pos);
 void parseelement(texistate *p, size_t &pos);
 void parseinput(texistate *p);
 void parsegroup(texistate *p, size_t &pos);
+void parsegroupbody(texistate *p, size_t &pos);
 void parserestofline(texistate *p, size_t &pos);
 int parselinetoken(texistate *p, size_t &pos);
 void parseto(texistate *p, size_t &pos, const char *endtok);
@@ -380,6 +459,7 @@ int parsenextarg(texistate *p, size_t &pos, int started);
 // Macros, variables and conditionals.
 
 void texiexecmacro(texistate *p, const macrodef &m, size_t &pos);
+void doenclose(texistate *p, const enclosedef &e, size_t &pos);
 void texisplice(texistate *p, const char *s, size_t n, size_t &pos);
 std::vector<std::string> argparse(texistate *p, size_t &pos, size_t &count, size_t nparams);
 void valueadd(texistate *p, std::string key, std::string val);
@@ -404,6 +484,11 @@ void dotransparent(texistate *, cmdid, size_t &);
 void dovariable(texistate *, cmdid, size_t &);
 void doignblock(texistate *, cmdid, size_t &);
 void doindexdefine(texistate *, cmdid, size_t &);
+void dolineignblock(texistate *, cmdid, size_t &);
+void doifcommand(texistate *, cmdid, size_t &);
+void dounmacro(texistate *, cmdid, size_t &);
+void doalias(texistate *, cmdid, size_t &);
+void dodefinfoenclose(texistate *, cmdid, size_t &);
 
 // Prologue and sectioning.
 void dochapter(texistate *, cmdid, size_t &);
@@ -427,6 +512,7 @@ void doexampleblock(texistate *, cmdid, size_t &);
 void doquoteblock(texistate *, cmdid, size_t &);
 void dovertspace(texistate *, cmdid, size_t &);
 void doverbatim(texistate *, cmdid, size_t &);
+void dofloat(texistate *, cmdid, size_t &);
 
 // Inline markup and references.
 void doacronym(texistate *, cmdid, size_t &);
@@ -434,13 +520,20 @@ void dofont(texistate *, cmdid, size_t &);
 void doreference(texistate *, cmdid, size_t &);
 void domath(texistate *, cmdid, size_t &);
 void doverb(texistate *, cmdid, size_t &);
+void dounicode(texistate *, cmdid, size_t &);
+void dosupsub(texistate *, cmdid, size_t &);
+void doerrormsg(texistate *, cmdid, size_t &);
+void doinlinecond(texistate *, cmdid, size_t &);
 
 // Glyphs and accents.
 void doglyph(texistate *, cmdid, size_t &);
 void dodiacritic(texistate *, cmdid, size_t &);
+void dotoday(texistate *, cmdid, size_t &);
+void donothing(texistate *, cmdid, size_t &);
 
 // Definitions.
 void dodefinition(texistate *, cmdid, size_t &);
+void dodefblock(texistate *, cmdid, size_t &);
 
 // File inclusion.
 void doincludefile(texistate *, cmdid, size_t &);

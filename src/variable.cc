@@ -122,53 +122,113 @@ void dotransparent(texistate *p, cmdid cmd, size_t &pos)
 	parseto(p, pos, cmdtable[cmd].name);
 }
 
+namespace {
+
+// Finds the next start or end token of a skipped block in the n bytes at s,
+// which stand at offset `at` of the text; returns the offset of the token
+// and sets len to the bytes it takes, or returns NONE.
+constexpr size_t NONE = SIZE_MAX;
+
+// The base blocks' tokens are plain byte strings found anywhere.
+struct anywhere {
+	std::string start, end;
+	size_t findend(texistate *, const char *s, size_t n, size_t at) const
+	{
+		const char *hit = texifind(s, n, end);
+		return hit ? at + static_cast<size_t>(hit - s) : NONE;
+	}
+	size_t findstart(texistate *, const char *s, size_t n, size_t at, size_t &len) const
+	{
+		len = start.size();
+		const char *hit = texifind(s, n, start);
+		return hit ? at + static_cast<size_t>(hit - s) : NONE;
+	}
+	size_t endsize() const { return end.size(); }
+	size_t startslack() const { return start.size() - 1; }
+};
+
+// Blocks of raw text for other formats count a token only at the start of a
+// line, after blanks: "@NAME" and a blank or newline, or "@end NAME" and a
+// newline.  Their text may document the commands themselves.
+struct atlinestart {
+	std::string start, end;
+	// Each line start from s on (s itself if a line begins there), until
+	// `match` finds a token on it.
+	template <typename Match>
+	size_t lines(texistate *p, const char *s, size_t n, size_t at, Match match) const
+	{
+		size_t i = 0;
+		bool linestart = at == 0 || BUF(p, at - 1) == '\n';
+		for (;;) {
+			if (linestart) {
+				size_t j = i;
+				while (j < n && blankbyte(s[j]))
+					j++;
+				if (match(s + j, n - j))
+					return at + j;
+			}
+			const void *nl = i < n ? std::memchr(s + i, '\n', n - i) : nullptr;
+			if (nl == nullptr)
+				return NONE;
+			i = static_cast<size_t>(static_cast<const char *>(nl) - s) + 1;
+			linestart = true;
+		}
+	}
+	size_t findend(texistate *p, const char *s, size_t n, size_t at) const
+	{
+		return lines(p, s, n, at, [&](const char *q, size_t m) {
+			return m >= end.size() && std::memcmp(q, end.data(), end.size()) == 0;
+		});
+	}
+	size_t findstart(texistate *p, const char *s, size_t n, size_t at, size_t &len) const
+	{
+		len = start.size();
+		return lines(p, s, n, at, [&](const char *q, size_t m) {
+			return m > start.size() && std::memcmp(q, start.data(), start.size()) == 0 &&
+			       whitebyte(q[start.size()]);
+		});
+	}
+	size_t endsize() const { return end.size(); }
+	size_t startslack() const { return 0; }
+};
+
 // Skips a block unread up to its matching end line.  Only blocks of the same
-// name nest, counted by their start tokens ("@ignore", found anywhere, even
-// inside a longer word) and end lines ("@end ignore" and a newline); nothing
-// else in the skipped text is looked at.
+// name nest, counted by their start tokens and end lines; nothing else in
+// the skipped text is looked at.
 //
 // Nesting has no fixed limit, and the walk stays linear however deep it
 // goes: each token's next position, once found, is kept until the walk
 // passes it, and a start token is looked for only before the next end line.
-void doignblock(texistate *p, cmdid cmd, size_t &pos)
+template <typename Tokens>
+void skipblock(texistate *p, const char *name, const Tokens &tok, size_t &pos)
 {
-	const char *name = cmdtable[cmd].name;
-	std::string start = std::string("@") + name;
-	std::string end = std::string("@end ") + name + "\n";
-
-	constexpr size_t NONE = SIZE_MAX;
-	size_t nextend = NONE, nextstart = NONE;
+	size_t nextend = NONE, nextstart = NONE, startlen = 0;
 	size_t depth = 1;
 	for (;;) {
 		size_t size = BUFSZ(p);
 		if (pos >= size)
 			return;
 		if (nextend == NONE || nextend < pos) {
-			const char *s = BUFAT(p, pos);
-			const char *hit = texifind(s, size - pos, end);
-			if (hit == nullptr) {
+			nextend = tok.findend(p, BUFAT(p, pos), size - pos, pos);
+			if (nextend == NONE) {
 				texiwarning(p, "unterminated \"%s\" block", name);
 				advanceto(p, pos, size);
 				return;
 			}
-			nextend = pos + static_cast<size_t>(hit - s);
 		}
 		// A start token counts only if it begins before the end line; if
 		// none does, the walk passes that line next.
 		if (nextstart == NONE || nextstart < pos) {
-			nextstart = NONE;
-			size_t limit = nextend + start.size() - 1 < size ? nextend + start.size() - 1 : size;
-			const char *s = BUFAT(p, pos);
-			const char *hit = texifind(s, limit - pos, start);
-			if (hit != nullptr)
-				nextstart = pos + static_cast<size_t>(hit - s);
+			size_t slack = tok.startslack();
+			size_t limit = nextend + slack < size ? nextend + slack : size;
+			nextstart = tok.findstart(p, BUFAT(p, pos), limit - pos, pos, startlen);
 		}
 		size_t newpos;
 		if (nextstart != NONE) {
-			newpos = nextstart + start.size();
+			newpos = nextstart + startlen;
 			depth++;
 		} else {
-			newpos = nextend + end.size();
+			newpos = nextend + tok.endsize();
 			depth--;
 		}
 		assert(newpos <= size);
@@ -176,6 +236,46 @@ void doignblock(texistate *p, cmdid cmd, size_t &pos)
 		if (depth == 0)
 			return;
 	}
+}
+
+} // namespace
+
+// Skips a block unread up to its matching end line.  The tokens are found
+// anywhere: "@ignore" even inside a longer word, and "@end ignore" with a
+// newline.
+void doignblock(texistate *p, cmdid cmd, size_t &pos)
+{
+	const char *name = cmdtable[cmd].name;
+	skipblock(p, name, anywhere{std::string("@") + name, std::string("@end ") + name + "\n"}, pos);
+}
+
+// Blocks of raw text for other formats (@docbook, @latex, ...), skipped as
+// doignblock skips, with tokens only where a line begins.
+void dolineignblock(texistate *p, cmdid cmd, size_t &pos)
+{
+	const char *name = cmdtable[cmd].name;
+	skipblock(p, name, atlinestart{std::string("@") + name, std::string("@end ") + name + "\n"}, pos);
+}
+
+// @ifcommanddefined NAME and @ifcommandnotdefined NAME: the body is taken
+// when the lookup, at this point, finds the command NAME.
+void doifcommand(texistate *p, cmdid cmd, size_t &pos)
+{
+	skipblanks(p, pos);
+	size_t start = pos;
+	skiptoeol(p, pos, 0);
+	std::string_view name(BUFAT(p, start), pos - start);
+	while (!name.empty() && blankbyte(name.back()))
+		name.remove_suffix(1);
+	cmdtarget target;
+	bool defined = texilookup(p, name, target) != CMD_NONE || target.macro != nullptr ||
+	               target.enclose != nullptr;
+	if (pos < BUFSZ(p))
+		stepone(p, pos);
+	if (defined == (cmd == CMD_ifcommanddefined))
+		parseto(p, pos, cmdtable[cmd].name);
+	else
+		doignblock(p, cmd, pos);
 }
 
 // @defindex and @defcodeindex: NAME followed by "index" becomes a command

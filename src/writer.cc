@@ -407,9 +407,9 @@ bool ismdocmacro(const char *s, size_t n)
 // long), then the word's bytes up to white space, a command, a brace or the
 // delimiter.  Paired quotes become typographic quotes; a backslash its
 // printed escape.
-void emitword(texistate *p, size_t &pos, char delim)
+// The owed space before a word, or a line break once the line is long.
+static inline void wordspace(texistate *p)
 {
-	assert(delim == 0 || delim == ',');
 	if (p->pendingspace && !p->ignoredepth && !p->literaldepth) {
 		if (p->openmacros == 0 && p->column >= WRAPCOLUMN) {
 			outbyte(p, '\n');
@@ -422,6 +422,21 @@ void emitword(texistate *p, size_t &pos, char delim)
 		}
 	}
 	p->pendingspace = 0;
+}
+
+// A fixed word written as the word writer writes a word of the input after
+// white space.
+void outword(texistate *p, std::string_view w)
+{
+	p->pendingspace = 1;
+	wordspace(p);
+	outtext(p, w.data(), w.size());
+}
+
+void emitword(texistate *p, size_t &pos, char delim)
+{
+	assert(delim == 0 || delim == ',');
+	wordspace(p);
 
 	texiinput &in = TOP(p);
 	size_t avail = in.text.size() - pos;

@@ -5,6 +5,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <string>
 
 #include "../teximan.h"
 
@@ -32,20 +33,21 @@ void doexampleblock(texistate *p, cmdid cmd, size_t &pos)
 }
 
 // A quotation's own line is its first text (@quotation Note).
-void doquoteblock(texistate *p, cmdid, size_t &pos)
+void doquoteblock(texistate *p, cmdid cmd, size_t &pos)
 {
 	outblockmacro(p, "Qo");
-	parseto(p, pos, "quotation");
+	parseto(p, pos, cmdtable[cmd].name);
 	outblockmacro(p, "Qc");
 }
 
 // A verbatim body is copied as it stands, commands and braces included, up
-// to the first line that is exactly "@end verbatim".  Without that line the
-// rest of the input is the body.
-void doverbatim(texistate *p, cmdid, size_t &pos)
+// to the first line that is exactly "@end verbatim" (or "@end displaymath"
+// for a displayed formula).  Without that line the rest of the input is the
+// body.
+void doverbatim(texistate *p, cmdid cmd, size_t &pos)
 {
-	static constexpr char endline[] = "\n@end verbatim\n";
-	constexpr size_t endlinesz = sizeof(endline) - 1;
+	const std::string endline = std::string("\n@end ") + cmdtable[cmd].name + "\n";
+	const size_t endlinesz = endline.size();
 
 	skiptoeol(p, pos, 0);
 	size_t size = BUFSZ(p);
@@ -55,7 +57,7 @@ void doverbatim(texistate *p, cmdid, size_t &pos)
 	}
 
 	const char *s = BUFAT(p, pos);
-	const char *m = texifind(s, size - pos, std::string_view(endline, endlinesz));
+	const char *m = texifind(s, size - pos, endline);
 	size_t endpos = size;
 	if (m != nullptr)
 		endpos = pos + static_cast<size_t>(m - s);
@@ -86,4 +88,12 @@ void dovertspace(texistate *p, cmdid, size_t &pos)
 	else
 		outparagraph(p);
 	skiptoeol(p, pos, 1);
+}
+
+// A float's line (its type and label) has no place in the page; its body is
+// ordinary text, with no break of its own.
+void dofloat(texistate *p, cmdid cmd, size_t &pos)
+{
+	skiptoeol(p, pos, 1);
+	parseto(p, pos, cmdtable[cmd].name);
 }

@@ -5,6 +5,8 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <iterator>
 #include <string_view>
 
@@ -86,6 +88,18 @@ constexpr glyphrow glyphs[] = {
 	{CMD_TH, GLYPH_STR, "\\(TP"},
 	{CMD_th, GLYPH_STR, "\\(Tp"},
 	{CMD_tie, GLYPH_STR, "\\ "},
+	{CMD_print, GLYPH_STR, "\\-|"},
+	{CMD_point, GLYPH_STR, "\\-!\\-"},
+	{CMD_arrow, GLYPH_STR, "\\(->"},
+	{CMD_click, GLYPH_STR, "\\(->"},
+	{CMD_hashchar, GLYPH_CHAR, "#"},
+	{CMD_atchar, GLYPH_CHAR, "@"},
+	{CMD_lbracechar, GLYPH_CHAR, "{"},
+	{CMD_rbracechar, GLYPH_CHAR, "}"},
+	{CMD_backslashchar, GLYPH_CHAR, "\\"},
+	{CMD_ampchar, GLYPH_CHAR, "&"},
+	{CMD_AMPERSAND, GLYPH_CHAR, "&"},
+	{CMD_BACKSLASH, GLYPH_CHAR, "\\"},
 };
 
 // An accent command: the letters that have an accented glyph of their own
@@ -125,8 +139,9 @@ constexpr auto accentindex = rowindex(accents);
 
 constexpr std::string_view glyphtext(cmdid cmd) { return glyphs[glyphindex[cmd]].text; }
 
-static_assert(std::size(glyphs) == 63 && std::size(accents) == 17);
+static_assert(std::size(glyphs) == 75 && std::size(accents) == 17);
 static_assert(glyphtext(CMD_tie) == "\\ " && glyphtext(CMD_error) == "error\\(->");
+static_assert(glyphtext(CMD_print) == "\\-|" && glyphs[glyphindex[CMD_backslashchar]].how == GLYPH_CHAR);
 static_assert(glyphs[glyphindex[CMD_COLON]].how == GLYPH_NONE && glyphs[glyphindex[CMD_HYPHEN]].how == GLYPH_NONE);
 static_assert(glyphs[glyphindex[CMD_ASTERISK]].how == GLYPH_CHAR && glyphtext(CMD_ASTERISK) == " ");
 static_assert(std::string_view(accents[accentindex[CMD_UMLAUT]].letters).find('y') != std::string_view::npos);
@@ -139,10 +154,20 @@ bool alphaname(cmdid cmd)
 	return letterbyte(static_cast<unsigned char>(cmdtable[cmd].name[0]));
 }
 
+// After an alphabetic name, the empty braces of @dots{} are consumed;
+// anything inside them is parsed unwritten.
+void emptybraces(texistate *p, cmdid cmd, size_t &pos)
+{
+	if (alphaname(cmd)) {
+		p->ignoredepth++;
+		parsegroup(p, pos);
+		p->ignoredepth--;
+	}
+}
+
 } // namespace
 
-// A symbol command writes its glyph.  After an alphabetic name, the empty
-// braces of @dots{} are consumed; anything inside them is parsed unwritten.
+// A symbol command writes its glyph, then takes its empty braces.
 void doglyph(texistate *p, cmdid cmd, size_t &pos)
 {
 	assert(glyphindex[cmd] != NOROW);
@@ -152,11 +177,7 @@ void doglyph(texistate *p, cmdid cmd, size_t &pos)
 		outstr(p, g.text);
 	else if (g.how == GLYPH_CHAR)
 		outchar(p, g.text[0]);
-	if (alphaname(cmd)) {
-		p->ignoredepth++;
-		parsegroup(p, pos);
-		p->ignoredepth--;
-	}
+	emptybraces(p, cmd, pos);
 }
 
 // An accent command takes one letter, braced or not.  A letter with an
@@ -202,4 +223,27 @@ void dodiacritic(texistate *p, cmdid cmd, size_t &pos)
 	}
 	if (a.after != 0)
 		outchar(p, a.after);
+}
+
+// The names of page headings and running heads (@thischapter, @thisfile,
+// ...) have no place in a page: they write nothing, owe nothing and take no
+// braces.
+void donothing(texistate *, cmdid, size_t &)
+{
+}
+
+// @today{}: the date of the run, as "December 10, 2026".
+void dotoday(texistate *p, cmdid cmd, size_t &pos)
+{
+	static constexpr const char *months[] = {"January", "February", "March", "April", "May",
+	    "June", "July", "August", "September", "October", "November", "December"};
+	outowedspace(p);
+	std::tm tm{};
+	char year[32];
+	if (texitime(p, tm) && tm.tm_mon >= 0 && tm.tm_mon < 12 && std::strftime(year, sizeof(year), "%Y", &tm) != 0) {
+		char date[64];
+		std::snprintf(date, sizeof(date), "%s %d, %s", months[tm.tm_mon], tm.tm_mday, year);
+		outstr(p, date);
+	}
+	emptybraces(p, cmd, pos);
 }

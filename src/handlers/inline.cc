@@ -8,6 +8,7 @@
 #include <array>
 #include <cassert>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -204,4 +205,217 @@ void domath(texistate *p, cmdid, size_t &pos)
 	outrange(p, start, pos);
 	assert(BUF(p, pos) == '}');
 	stepone(p, pos);
+}
+
+// ---------------------------------------------------------------------------
+// Commands whose group is read raw, or parsed only in some conditions.
+
+namespace {
+
+// The offset of the "}" that closes a group whose "{" has just been read,
+// braces nesting; or the end of the text.
+size_t rawgroupend(texistate *p, size_t pos)
+{
+	size_t size = BUFSZ(p);
+	const char *s = pos < size ? BUFAT(p, pos) : nullptr;
+	size_t depth = 1, end = pos;
+	for (; end < size; end++) {
+		char c = s[end - pos];
+		if (c == '{')
+			depth++;
+		else if (c == '}' && --depth == 0)
+			break;
+	}
+	return end;
+}
+
+// A raw group from its "{", which may follow blanks: the bytes inside it,
+// and whether it was there at all.  The position is left past its "}" (or at
+// the end of the text).
+bool rawgroup(texistate *p, size_t &pos, std::string &text)
+{
+	skipblanks(p, pos);
+	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
+		return false;
+	stepone(p, pos);
+	size_t start = pos, end = rawgroupend(p, pos);
+	text.assign(BUFAT(p, start), end - start);
+	advanceto(p, pos, end);
+	if (pos < BUFSZ(p))
+		stepone(p, pos);
+	return true;
+}
+
+std::string_view trimblanks(std::string_view s)
+{
+	while (!s.empty() && blankbyte(s.front()))
+		s.remove_prefix(1);
+	while (!s.empty() && blankbyte(s.back()))
+		s.remove_suffix(1);
+	return s;
+}
+
+int msglen(std::string_view s)
+{
+	return s.size() > INT32_MAX ? INT32_MAX : static_cast<int>(s.size());
+}
+
+// The value of a hexadecimal code point of one to six digits, at most
+// 10FFFF and not a surrogate; -1 for anything else.
+long codepoint(std::string_view hex)
+{
+	if (hex.empty() || hex.size() > 6)
+		return -1;
+	long v = 0;
+	for (char c : hex) {
+		int d = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10 : -1;
+		if (d < 0)
+			return -1;
+		v = v * 16 + d;
+	}
+	if (v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+		return -1;
+	return v;
+}
+
+} // namespace
+
+// @U{HEX}: a character by its code point, ASCII as itself and the rest as the
+// formatter's escape for it.
+void dounicode(texistate *p, cmdid, size_t &pos)
+{
+	texipos at = p->cmdat;
+	std::string group;
+	rawgroup(p, pos, group);
+	std::string_view hex = trimblanks(group);
+	long v = codepoint(hex);
+	if (v < 0) {
+		texiwarningat(p, at, "bad argument to @U: %.*s", msglen(hex), hex.data());
+		return;
+	}
+	outowedspace(p);
+	if (v < 0x80) {
+		outchar(p, static_cast<char>(v));
+		return;
+	}
+	char esc[16];
+	std::snprintf(esc, sizeof(esc), "\\[u%04lX]", v);
+	outstr(p, esc);
+}
+
+// @sup{X} and @sub{X} in the notation of plain text: x^{2}, a_{i}.
+void dosupsub(texistate *p, cmdid cmd, size_t &pos)
+{
+	outowedspace(p);
+	outstr(p, cmd == CMD_sup ? "^{" : "_{");
+	parsegroup(p, pos);
+	outstr(p, "}");
+}
+
+// @errormsg{X}: the raw text of X is reported where the command stands; the
+// page gets nothing.
+void doerrormsg(texistate *p, cmdid, size_t &pos)
+{
+	texipos at = p->cmdat;
+	std::string msg;
+	if (rawgroup(p, pos, msg))
+		texiwarningat(p, at, "%.*s", msglen(msg), msg.data());
+}
+
+namespace {
+
+// Part of a command's group parsed with the output off; the space owed
+// before it is still owed after it.
+template <typename Parse>
+void unwritten(texistate *p, Parse parse)
+{
+	int owed = p->pendingspace;
+	p->ignoredepth++;
+	parse();
+	p->ignoredepth--;
+	p->pendingspace = owed;
+}
+
+// The rest of the group, to its "}", commas included: written or not.
+void restofgroup(texistate *p, size_t &pos, bool write)
+{
+	if (write)
+		parsegroupbody(p, pos);
+	else
+		unwritten(p, [&] { parsegroupbody(p, pos); });
+}
+
+// The formats whose conditional text this page takes: those of the blocks
+// (@ifinfo, @ifplaintext) whose bodies it keeps.
+bool ourformat(std::string_view fmt)
+{
+	return fmt == "plaintext" || fmt == "info";
+}
+
+} // namespace
+
+// @inlinefmt, @inlinefmtifelse, @inlineraw, @inlineifset and
+// @inlineifclear: the first argument (a format or a variable) is read raw
+// and never written; it decides which of the rest is parsed and written.
+void doinlinecond(texistate *p, cmdid cmd, size_t &pos)
+{
+	skipblanks(p, pos);
+	size_t size = BUFSZ(p);
+	if (pos >= size || BUF(p, pos) != '{')
+		return;
+	stepone(p, pos);
+	size_t start = pos, end = pos;
+	while (end < size && BUF(p, end) != ',' && BUF(p, end) != '}')
+		end++;
+	std::string first(trimblanks(std::string_view(BUFAT(p, start), end - start)));
+	advanceto(p, pos, end);
+	if (pos >= size)
+		return;
+	bool comma = BUF(p, pos) == ',';
+	stepone(p, pos);
+	if (!comma)
+		return;
+	skipblanks(p, pos);
+
+	switch (cmd) {
+	case CMD_inlinefmt:
+		restofgroup(p, pos, ourformat(first));
+		break;
+	case CMD_inlineifset:
+	case CMD_inlineifclear: {
+		auto v = first.empty() ? p->vars.end() : p->vars.find(first);
+		bool set = v != p->vars.end() && v->second.has_value();
+		restofgroup(p, pos, set == (cmd == CMD_inlineifset));
+		break;
+	}
+	case CMD_inlinefmtifelse: {
+		bool then = ourformat(first);
+		int more = 0;
+		if (then)
+			more = parsenextarg(p, pos, 1);
+		else
+			unwritten(p, [&] { more = parsenextarg(p, pos, 1); });
+		if (more > 0) {
+			skipblanks(p, pos);
+			restofgroup(p, pos, !then);
+		}
+		break;
+	}
+	case CMD_inlineraw: {
+		bool ours = ourformat(first);
+		if (ours)
+			outowedspace(p);
+		size_t body = pos, close = rawgroupend(p, pos);
+		advanceto(p, pos, close);
+		if (pos >= BUFSZ(p))
+			return;
+		if (ours)
+			outrange(p, body, pos);
+		stepone(p, pos);
+		break;
+	}
+	default:
+		assert(!"an inline conditional");
+		break;
+	}
 }

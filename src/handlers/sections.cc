@@ -54,12 +54,16 @@ void dochapter(texistate *p, cmdid cmd, size_t &pos)
 	case CMD_chapter:
 	case CMD_unnumbered:
 	case CMD_top:
+	case CMD_centerchap:
 		base = 0;
 		break;
 	case CMD_appendixsec:
 	case CMD_heading:
 	case CMD_section:
 	case CMD_unnumberedsec:
+	case CMD_appendixsection:
+	case CMD_chapheading:
+	case CMD_majorheading:
 		base = 1;
 		break;
 	default:
@@ -123,9 +127,8 @@ void dotopnode(texistate *p, cmdid cmd, size_t &pos)
 	p->topseen = true;
 
 	char date[32];
-	std::time_t now = std::time(nullptr);
 	std::tm tm{};
-	if (localtime_r(&now, &tm) == nullptr || std::strftime(date, sizeof(date), "%F", &tm) == 0)
+	if (!texitime(p, tm) || std::strftime(date, sizeof(date), "%F", &tm) == 0)
 		date[0] = '\0';
 	outmacroopen(p, "Dd");
 	outstr(p, date);
