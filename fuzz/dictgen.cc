@@ -35,7 +35,12 @@ int main(int argc, char *argv[])
 		entry(std::string(c.name, c.len) + "\n"); // the name on an @end line
 	}
 	for (std::string_view s : {"{", "}", ",", "\n", "\n\n", "@end ", "@top\n", "@bye\n", "@macro m{a,b}\n\\a\\ \\b\\\n@end macro\n",
-	         "@m{x,y}", "\\a\\", "@set v x\n", "@value{v}", "@item ", "@tab ", "index"})
+	         "@m{x,y}", "\\a\\", "@set v x\n", "@value{v}", "@item ", "@tab ", "index",
+	         // The shapes of commands that the document defines.
+	         "@linemacro l {a, b}\n\\a\\ \\b\\\n@end linemacro\n", "@l x {y z} w\n", "@\n",
+	         "@unmacro m\n", "@alias a = m\n", "@alias b = code\n", "@a{x}", "=",
+	         "@definfoenclose e, <, >\n", "@e{x}", "@ifcommanddefined m\n", "@U{e9}",
+	         "@inlinefmtifelse{info, a, b}", "@inlineifset{v, x}", "@errormsg{x}"})
 		entry(s);
 	for (int i = 2; i < argc; i++) {
 		entry(std::string("@include ") + argv[i] + "\n");

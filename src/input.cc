@@ -173,12 +173,6 @@ const char *texifind(const char *s, size_t n, std::string_view tok)
 // ---------------------------------------------------------------------------
 // Diagnostics
 
-texipos texihere(texistate *p)
-{
-	const texiinput &in = TOP(p);
-	return {in.line, in.col, in.splicerem};
-}
-
 static void diagprefix(texistate *p, const texipos &at, const char *kind)
 {
 	const char *name = TOP(p).name.c_str();

@@ -372,6 +372,13 @@ void parsestdin(texistate *p, int fd, const std::string_view *data);
 void texifilepop(texistate *p);
 void texifree(texistate *p);
 
+// Where the position of the innermost input stands, as diagnostics show it.
+inline texipos texihere(texistate *p)
+{
+	const texiinput &in = TOP(p);
+	return {in.line, in.col, in.splicerem};
+}
+
 // Consumes the byte at pos, which must be below BUFSZ: inserted bytes ahead
 // are counted down, the input's own bytes move line and column.
 inline void stepone(texistate *p, size_t &pos)
@@ -398,7 +405,6 @@ const char *texifind(const char *s, size_t n, std::string_view tok);
 void texiwarning(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
 // A warning positioned at a place read earlier (a command's "@").
 void texiwarningat(texistate *p, const texipos &at, const char *fmt, ...) TEXI_PRINTF(3, 4);
-texipos texihere(texistate *p);
 // The time of the run broken down, as UTC or local time; false when the C
 // library cannot.
 bool texitime(texistate *p, std::tm &tm);
