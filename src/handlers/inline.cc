@@ -92,6 +92,29 @@ void droprestargs(texistate *p, size_t &pos)
 	p->ignoredepth = saved;
 }
 
+// Whether the braced group that may follow pos (after white space) holds a
+// space, tab or newline before the brace that balances its "{".  Braces
+// are counted as in @math; a group that never closes runs to the end.
+bool groupholdswhite(texistate *p, size_t pos)
+{
+	size_t size = BUFSZ(p);
+	while (pos < size && whitebyte(BUF(p, pos)))
+		pos++;
+	if (pos >= size || BUF(p, pos) != '{')
+		return false;
+	const char *s = BUFAT(p, pos);
+	size_t depth = 0;
+	for (size_t i = 0, n = size - pos; i < n; i++) {
+		if (whitebyte(s[i]))
+			return true;
+		if (s[i] == '{')
+			depth++;
+		else if (s[i] == '}' && --depth == 0)
+			return false;
+	}
+	return false;
+}
+
 } // namespace
 
 // A font command puts its group on a line macro.  Literal blocks and table
@@ -104,6 +127,12 @@ void dofont(texistate *p, cmdid cmd, size_t &pos)
 		parsegroup(p, pos);
 		return;
 	}
+	// A command's name is a cross reference to its manual only when it
+	// begins the line and is one word: "Xr" reads the word after the name
+	// as the manual's section, inside a heading or tag as much as in a
+	// group of several words.  Otherwise it is literal text, as @code.
+	if (cmd == CMD_command && !p->ignoredepth && (p->openmacros || groupholdswhite(p, pos)))
+		macro = fonts[fontindex[CMD_code]].macro;
 	outmacroopen(p, macro);
 	p->pendingspace = 0;
 	parsegroup(p, pos);
