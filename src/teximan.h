@@ -312,6 +312,7 @@ struct texistate {
 	int parabreak = 0;
 	int ignoredepth = 0;
 	int literaldepth = 0;
+	int openquotes = 0; // quotations whose "Qo" is written and whose "Qc" is owed
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
 	bool topseen = false;    // @top has switched the output on
@@ -510,6 +511,7 @@ void docolumntab(texistate *, cmdid, size_t &);
 void dofilled(texistate *, cmdid, size_t &);
 void doexampleblock(texistate *, cmdid, size_t &);
 void doquoteblock(texistate *, cmdid, size_t &);
+void closequotations(texistate *p); // before a list or heading
 void dovertspace(texistate *, cmdid, size_t &);
 void doverbatim(texistate *, cmdid, size_t &);
 void dofloat(texistate *, cmdid, size_t &);
