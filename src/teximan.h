@@ -475,6 +475,7 @@ const std::string *valueblookup(texistate *p, size_t &pos);
 // Lifecycle and generic handlers.
 void dofinish(texistate *, cmdid, size_t &);
 void doskipline(texistate *, cmdid, size_t &);
+void dolinetext(texistate *, cmdid, size_t &);
 void doskipgroup(texistate *, cmdid, size_t &);
 void doplaingroup(texistate *, cmdid, size_t &);
 void dostrayend(texistate *, cmdid, size_t &);
