@@ -32,7 +32,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ dofinish,        "bye"                  }, // 19
 	{ dotransparent,   "cartouche"            }, // 20
 	{ dodiacritic,     ","                    }, // 21
-	{ doskipline,      "center"               }, // 22
+	{ dolinetext,      "center"               }, // 22
 	{ dochapter,       "chapter"              }, // 23
 	{ doskipline,      "cindex"               }, // 24
 	{ dodiacritic,     "^"                    }, // 25
@@ -97,7 +97,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ doglyph,         "euro"                 }, // 84
 	{ doexampleblock,  "example"              }, // 85
 	{ doglyph,         "exclamdown"           }, // 86
-	{ doskipline,      "exdent"               }, // 87
+	{ dolinetext,      "exdent"               }, // 87
 	{ doglyph,         "expansion"            }, // 88
 	{ dofont,          "file"                 }, // 89
 	{ doskipline,      "finalout"             }, // 90
@@ -166,7 +166,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ doskipline,      "need"                 }, // 153
 	{ doglyph,         "\n"                   }, // 154
 	{ doskipline,      "node"                 }, // 155
-	{ doskipline,      "noindent"             }, // 156
+	{ dolinetext,      "noindent"             }, // 156
 	{ doglyph,         "O"                    }, // 157
 	{ doglyph,         "OE"                   }, // 158
 	{ doglyph,         "oe"                   }, // 159

@@ -253,6 +253,8 @@ std::vector<std::string> makeincdirs(const char *dir, const char *list)
 void texifilepop(texistate *p)
 {
 	assert(p->filepos > 0);
+	if (p->cmdgroups.filepos == p->filepos)
+		p->cmdgroups = {};
 	texiinput &in = p->inputs[--p->filepos];
 	in.text.release();
 	in.name.clear();

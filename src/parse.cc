@@ -339,6 +339,21 @@ void doskipline(texistate *p, cmdid, size_t &pos)
 	skiptoeol(p, pos, 1);
 }
 
+// Commands that only change how their line is set (@center, @exdent,
+// @noindent), which a page does not do.  Alone on a line they go with it;
+// before text they go with the blanks after them, and the text is parsed
+// as if they were not there.
+void dolinetext(texistate *p, cmdid, size_t &pos)
+{
+	size_t end = pos, size = BUFSZ(p);
+	while (end < size && blankbyte(BUF(p, end)))
+		end++;
+	if (end >= size || BUF(p, end) == '\n')
+		skiptoeol(p, pos, 1);
+	else
+		advanceto(p, pos, end);
+}
+
 // Commands whose braced group is parsed but not written.
 void doskipgroup(texistate *p, cmdid, size_t &pos)
 {

@@ -278,6 +278,23 @@ struct texipos {
 	size_t line = 0, col = 0, splicerem = 0;
 };
 
+// What the scans of @command groups have learnt about one long stretch of an
+// input without white space: at marks every GROUPMARK bytes, counted back
+// from the end of the input, the number of "}" between the mark and the
+// stretch's end that no "{" between them closes.  Counted from the end, a
+// mark stays where it is when text is inserted before it, so the commands
+// of one stretch together scan it about once.
+constexpr size_t GROUPMARK = 64;
+
+struct groupmarks {
+	size_t filepos = 0; // the input's place on the stack; 0: no marks
+	size_t size = 0;    // the input's length when the marks were last brought up to date
+	size_t tail = 0;    // from the stretch's end (a white byte or the input's end) to the input's end
+	size_t first = 0;   // the first mark at or before the stretch's end, from the input's end
+	size_t top = 0;     // the farthest mark from the input's end that may be read
+	std::vector<size_t> unclosed; // by mark, from `first` back
+};
+
 // How a run ends from any depth: the converter unwinds to its entry, which
 // releases everything and returns the status.
 struct texiexit {
@@ -312,10 +329,12 @@ struct texistate {
 	int parabreak = 0;
 	int ignoredepth = 0;
 	int literaldepth = 0;
+	int openquotes = 0; // quotations whose "Qo" is written and whose "Qc" is owed
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
 	bool topseen = false;    // @top has switched the output on
 	texipos cmdat;           // where the "@" of the command last dispatched stands
+	groupmarks cmdgroups;
 
 	// The time of the run, read once: the page's date and @today.
 	std::time_t runtime = 0;
@@ -480,6 +499,7 @@ const std::string *valueblookup(texistate *p, size_t &pos);
 // Lifecycle and generic handlers.
 void dofinish(texistate *, cmdid, size_t &);
 void doskipline(texistate *, cmdid, size_t &);
+void dolinetext(texistate *, cmdid, size_t &);
 void doskipgroup(texistate *, cmdid, size_t &);
 void doplaingroup(texistate *, cmdid, size_t &);
 void dostrayend(texistate *, cmdid, size_t &);
@@ -516,6 +536,7 @@ void docolumntab(texistate *, cmdid, size_t &);
 void dofilled(texistate *, cmdid, size_t &);
 void doexampleblock(texistate *, cmdid, size_t &);
 void doquoteblock(texistate *, cmdid, size_t &);
+void closequotations(texistate *p); // before a list or heading
 void dovertspace(texistate *, cmdid, size_t &);
 void doverbatim(texistate *, cmdid, size_t &);
 void dofloat(texistate *, cmdid, size_t &);
@@ -530,6 +551,9 @@ void dounicode(texistate *, cmdid, size_t &);
 void dosupsub(texistate *, cmdid, size_t &);
 void doerrormsg(texistate *, cmdid, size_t &);
 void doinlinecond(texistate *, cmdid, size_t &);
+// Whether the braced group that follows pos (after white space) holds a
+// space, tab or newline before the "}" that balances its "{".
+bool groupholdswhite(texistate *p, size_t pos);
 
 // Glyphs and accents.
 void doglyph(texistate *, cmdid, size_t &);

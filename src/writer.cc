@@ -91,13 +91,24 @@ static inline bool needsguard(texistate *p, char c)
 	return p->column == 0 && (c == '.' || c == '\'');
 }
 
+// On a macro line a double quote groups or ends the macro's arguments, so
+// there it is written as the formatter's escape for the character.  The
+// rows of a table are not macro lines.
+static inline bool quoteline(const texistate *p)
+{
+	return p->openmacros != 0 && p->listkind != LIST_TABLE;
+}
+
 void outchar(texistate *p, char c)
 {
 	if (p->ignoredepth)
 		return;
 	if (needsguard(p, c))
 		outraw(p, "\\&", 2);
-	outbyte(p, c);
+	if (c == '"' && quoteline(p))
+		outraw(p, "\\(dq", 4);
+	else
+		outbyte(p, c);
 	if (c == '\\')
 		outbyte(p, 'e');
 	p->parabreak = 0;
@@ -108,26 +119,30 @@ void outchar(texistate *p, char c)
 		p->column++;
 }
 
-// Bytes that outchar does not write as they stand, or that change the line.
-static constexpr struct textclass {
+// Bytes that outchar does not write as they stand, or that change the line:
+// on a text line, and on a macro line.
+struct textclass {
 	bool special[256];
-	constexpr textclass() : special{}
+	constexpr explicit textclass(bool macroline) : special{}
 	{
 		special[static_cast<unsigned char>('\\')] = true;
 		special[static_cast<unsigned char>('\n')] = true;
+		special[static_cast<unsigned char>('"')] = macroline;
 	}
-} textbytes;
+};
+static constexpr textclass textbytes(false), macrotextbytes(true);
 
 void outtext(texistate *p, const char *s, size_t n)
 {
 	if (p->ignoredepth || n == 0)
 		return;
+	const bool *special = quoteline(p) ? macrotextbytes.special : textbytes.special;
 	size_t i = 0;
 	while (i < n) {
 		if (needsguard(p, s[i]))
 			outraw(p, "\\&", 2);
 		size_t j = i;
-		while (j < n && !textbytes.special[static_cast<unsigned char>(s[j])])
+		while (j < n && !special[static_cast<unsigned char>(s[j])])
 			j++;
 		outraw(p, s + i, j - i);
 		p->column += j - i;
@@ -135,6 +150,9 @@ void outtext(texistate *p, const char *s, size_t n)
 			break;
 		if (s[j] == '\\') {
 			outraw(p, "\\e", 2);
+			p->column++;
+		} else if (s[j] == '"') {
+			outraw(p, "\\(dq", 4);
 			p->column++;
 		} else {
 			outbyte(p, '\n');
@@ -341,15 +359,18 @@ constexpr struct argendclass {
 	}
 } argend;
 
-// Bytes inside a word that are not written as they stand.
-constexpr struct wordspecialclass {
+// Bytes inside a word that are not written as they stand, on a text line
+// and on a macro line.
+struct wordspecialclass {
 	bool special[256];
-	constexpr wordspecialclass() : special{}
+	constexpr explicit wordspecialclass(bool macroline) : special{}
 	{
 		for (unsigned char c : {'\\', '`', '\''})
 			special[c] = true;
+		special[static_cast<unsigned char>('"')] = macroline;
 	}
-} wordspecial;
+};
+constexpr wordspecialclass wordspecial(false), macrowordspecial(true);
 
 // The names of the mdoc macros.  A formatter reads such a word as a call of
 // the macro when it stands as an argument on a macro line.
@@ -449,9 +470,11 @@ void emitword(texistate *p, size_t &pos, char delim)
 		return;
 
 	if (!p->ignoredepth) {
+		const bool macroline = quoteline(p);
+		const bool *special = macroline ? macrowordspecial.special : wordspecial.special;
 		// A word that is a whole argument of a macro line and names an mdoc
 		// macro would be called as that macro.
-		if (p->openmacros && p->listkind != LIST_TABLE && p->lastout == ' ' &&
+		if (macroline && p->lastout == ' ' &&
 		    (n == avail || argend.end[static_cast<unsigned char>(s[n])]) && ismdocmacro(s, n))
 			outraw(p, "\\&", 2);
 		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\''))
@@ -459,7 +482,7 @@ void emitword(texistate *p, size_t &pos, char delim)
 		size_t i = 0, col = 0;
 		while (i < n) {
 			size_t j = i;
-			while (j < n && !wordspecial.special[static_cast<unsigned char>(s[j])])
+			while (j < n && !special[static_cast<unsigned char>(s[j])])
 				j++;
 			outraw(p, s + i, j - i);
 			col += j - i;
@@ -467,6 +490,10 @@ void emitword(texistate *p, size_t &pos, char delim)
 				break;
 			if (s[j] == '\\') {
 				outraw(p, "\\e", 2);
+				col++;
+				i = j + 1;
+			} else if (s[j] == '"') {
+				outraw(p, "\\(dq", 4);
 				col++;
 				i = j + 1;
 			} else if (j + 1 < n && s[j + 1] == s[j]) {
@@ -497,10 +524,11 @@ namespace {
 
 enum : unsigned char { ORDINARY, WHITE, STOP, SPECIAL };
 
-// How running text treats each byte.
-constexpr struct runclass {
+// How running text treats each byte, on a text line and on a macro line
+// (where a double quote is written as an escape).
+struct runclass {
 	unsigned char cls[256];
-	constexpr runclass() : cls{}
+	constexpr explicit runclass(bool macroline) : cls{}
 	{
 		for (unsigned char c : {' ', '\t', '\n'})
 			cls[c] = WHITE;
@@ -508,8 +536,11 @@ constexpr struct runclass {
 			cls[c] = STOP;
 		for (unsigned char c : {'\\', '`', '\''})
 			cls[c] = SPECIAL;
+		if (macroline)
+			cls[static_cast<unsigned char>('"')] = SPECIAL;
 	}
-} runbytes;
+};
+constexpr runclass runbytes(false), macrorunbytes(true);
 
 // A plain span is most of running text: ordinary bytes, and single spaces or
 // newlines each followed by an ordinary byte.  It goes out as it stands but
@@ -529,8 +560,9 @@ inline bool plainbreak(const char *s, const char *e)
 #ifdef __SSE2__
 // The bytes of a block of sixteen that are not ordinary (white, stops and
 // specials), as a mask, and those of them that are not white either.  On a
-// line of its own a newline is never white.
-template <bool line>
+// line of its own a newline is never white; on a macro line a double quote
+// is special.
+template <bool line, bool dq = false>
 inline void classify(const char *s, unsigned &white, unsigned &other)
 {
 	const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
@@ -543,6 +575,8 @@ inline void classify(const char *s, unsigned &white, unsigned &other)
 	o = _mm_or_si128(o, _mm_or_si128(eq('{'), eq('}')));
 	o = _mm_or_si128(o, _mm_or_si128(eq('\\'), eq('`')));
 	o = _mm_or_si128(o, eq('\''));
+	if (dq)
+		o = _mm_or_si128(o, eq('"'));
 	white = static_cast<unsigned>(_mm_movemask_epi8(w));
 	other = static_cast<unsigned>(_mm_movemask_epi8(o));
 }
@@ -578,20 +612,22 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 	return s;
 }
 
-// The end of the run of ordinary bytes from s, at most lim.
-template <bool line>
+// The end of the run of ordinary bytes from s, at most lim; dq on a macro
+// line.
+template <bool line, bool dq>
 const char *ordinaryspan(const char *s, const char *lim)
 {
+	constexpr const runclass &rc = dq ? macrorunbytes : runbytes;
 #ifdef __SSE2__
 	while (lim - s >= 16) {
 		unsigned white, other;
-		classify<line>(s, white, other);
+		classify<line, dq>(s, white, other);
 		if ((white | other) != 0)
 			return s + __builtin_ctz(white | other);
 		s += 16;
 	}
 #endif
-	while (s < lim && runbytes.cls[static_cast<unsigned char>(*s)] == ORDINARY)
+	while (s < lim && rc.cls[static_cast<unsigned char>(*s)] == ORDINARY)
 		s++;
 	return s;
 }
@@ -638,8 +674,9 @@ inline char *copyplain(char *o, const char *s, size_t n, newlines &nl)
 	return o + n;
 }
 
-// A special byte at s: a backslash escaped, a pair of quotes as one
-// typographic quote, a lone quote as it stands.
+// A special byte at s: a backslash escaped, a double quote (special only on
+// a macro line) as its escape, a pair of quotes as one typographic quote, a
+// lone quote as it stands.
 inline char *specialbyte(char *o, const char *&s, const char *e, size_t &column)
 {
 	if (*s == '\\') {
@@ -647,6 +684,12 @@ inline char *specialbyte(char *o, const char *&s, const char *e, size_t &column)
 		s++;
 		column++;
 		return o + 2;
+	}
+	if (*s == '"') {
+		std::memcpy(o, "\\(dq", 4);
+		s++;
+		column++;
+		return o + 4;
 	}
 	if (s + 1 < e && s[1] == *s) {
 		std::memcpy(o, *s == '`' ? "\\(lq" : "\\(rq", 4);
@@ -703,12 +746,14 @@ inline void pastrun(texistate *p, size_t &pos, size_t n, const char *s, const ne
 // paragraph break.  It writes exactly what skipspace and emitword would,
 // element by element; callers use it only in filled text with output live,
 // where those come down to copying words, collapsing white space, wrapping
-// long lines and, on a macro line, guarding words that name macros.  Plain
-// text is most of a manual, so this is where the time goes.
-template <bool line>
+// long lines and, on a macro line, guarding words that name macros and
+// escaping double quotes.  Plain text is most of a manual, so this is where
+// the time goes.
+template <bool line, bool dq>
 static void runtext(texistate *p, size_t &pos)
 {
-	assert(!p->ignoredepth && !p->literaldepth);
+	assert(!p->ignoredepth && !p->literaldepth && dq == quoteline(p));
+	constexpr const runclass &rc = dq ? macrorunbytes : runbytes;
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
 	if (pos >= size)
@@ -722,7 +767,6 @@ static void runtext(texistate *p, size_t &pos)
 	int parabreak = p->parabreak;
 	const int blankbreaks = p->listkind != LIST_TABLE;
 	const bool macroline = p->openmacros != 0;
-	const bool guardnames = macroline && p->listkind != LIST_TABLE;
 	newlines nl;
 
 	assert(p->obuf.size() >= 4 * OSLACK);
@@ -732,7 +776,7 @@ static void runtext(texistate *p, size_t &pos)
 	while (s < e) {
 		o = outroom(p, o);
 		unsigned char c = static_cast<unsigned char>(*s);
-		unsigned char cls = runbytes.cls[c];
+		unsigned char cls = rc.cls[c];
 		if (line && c == '\n')
 			break;
 		if (cls == WHITE) {
@@ -765,12 +809,12 @@ static void runtext(texistate *p, size_t &pos)
 				pending = 0;
 			}
 			parabreak = 0;
-			if (guardnames && (o > obase ? o[-1] : p->lastout) == ' ') {
+			if (dq && (o > obase ? o[-1] : p->lastout) == ' ') {
 				// Macro names are two or three bytes long; the word's
 				// first byte is neither white nor a stop.
 				const char *lim = e - s < 4 ? e : s + 4, *w = s + 1;
-				while (w < lim && runbytes.cls[static_cast<unsigned char>(*w)] != WHITE &&
-				       runbytes.cls[static_cast<unsigned char>(*w)] != STOP)
+				while (w < lim && rc.cls[static_cast<unsigned char>(*w)] != WHITE &&
+				       rc.cls[static_cast<unsigned char>(*w)] != STOP)
 					w++;
 				if (w - s < 4 && (w == e || (*w != '@' && *w != '{')) &&
 				    ismdocmacro(s, static_cast<size_t>(w - s))) {
@@ -785,7 +829,7 @@ static void runtext(texistate *p, size_t &pos)
 		}
 		if (cls == ORDINARY && macroline) {
 			size_t room = static_cast<size_t>(oend - o) - OSLACK;
-			const char *x = ordinaryspan<line>(s, static_cast<size_t>(e - s) < room ? e : s + room);
+			const char *x = ordinaryspan<line, dq>(s, static_cast<size_t>(e - s) < room ? e : s + room);
 			std::memcpy(o, s, static_cast<size_t>(x - s));
 			o += x - s;
 			column += static_cast<size_t>(x - s);
@@ -839,16 +883,24 @@ static void runtext(texistate *p, size_t &pos)
 	pastrun(p, pos, static_cast<size_t>(s - start), s, nl);
 }
 
+// Macro lines, where a double quote is special, get a variant of their own:
+// the choice is made once per run, not per byte.
 void textrun(texistate *p, size_t &pos)
 {
-	runtext<false>(p, pos);
+	if (quoteline(p))
+		runtext<false, true>(p, pos);
+	else
+		runtext<false, false>(p, pos);
 }
 
 // The same up to the end of the line, whose newline stays: the words and
 // blanks of a heading or a tag.
 void textline(texistate *p, size_t &pos)
 {
-	runtext<true>(p, pos);
+	if (quoteline(p))
+		runtext<true, true>(p, pos);
+	else
+		runtext<true, false>(p, pos);
 }
 
 // Literal text in bulk: words and white space from pos on, up to a command,

@@ -32,12 +32,35 @@ void doexampleblock(texistate *p, cmdid cmd, size_t &pos)
 	outblockmacro(p, "Ed");
 }
 
-// A quotation's own line is its first text (@quotation Note).
+// A quotation's own line is its first text (@quotation Note).  A list or
+// heading inside it may close it early (closequotations); then its end
+// writes nothing.  Only a quotation opened on the page is counted: one
+// opened while output was off keeps its "Qc" as it was.
 void doquoteblock(texistate *p, cmdid cmd, size_t &pos)
 {
 	outblockmacro(p, "Qo");
+	const bool counted = !p->ignoredepth;
+	const int outer = p->openquotes;
+	if (counted)
+		p->openquotes++;
 	parseto(p, pos, cmdtable[cmd].name);
-	outblockmacro(p, "Qc");
+	if (!counted || p->openquotes > outer) {
+		outblockmacro(p, "Qc");
+		p->openquotes = outer;
+	}
+}
+
+// A list's items or a heading cannot stand inside the "Qo" enclosure, which
+// is a line macro: formatters drop or break what follows.  So the open
+// quotations end first, innermost first, and their text before stays in
+// quotes.  On an open macro line or in literal text nothing is closed: the
+// list or heading is refused there anyway.
+void closequotations(texistate *p)
+{
+	if (p->ignoredepth || p->openmacros || p->literaldepth)
+		return;
+	for (; p->openquotes > 0; p->openquotes--)
+		outblockmacro(p, "Qc");
 }
 
 // A verbatim body is copied as it stands, commands and braces included, up

@@ -5,6 +5,7 @@
 // macro, parsed as ordinary text; @verb and @math copy their bodies as they
 // stand.  Which macro a command gets is data, in the tables below.
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cstdint>
@@ -94,6 +95,95 @@ void droprestargs(texistate *p, size_t &pos)
 
 } // namespace
 
+// ---------------------------------------------------------------------------
+// The group of @command, measured.  Braces are counted as in @math, and the
+// verdict comes from the bytes up to the first white byte after the "{":
+// it holds white space when the balancing "}" has not come by then.  A
+// group is usually a word or two long, but a long stretch without white
+// space may hold many commands whose groups all run to its end; the marks
+// of cmdgroups keep those from scanning the stretch once each.
+
+namespace {
+
+constexpr size_t DIRECTSCAN = 256; // a longer scan marks its stretch
+
+// Brings the marks up to date for the bytes from a up to b, going back
+// from b, where c "}" are unclosed up to the stretch's end.
+void markback(texistate *p, groupmarks &g, size_t a, size_t b, size_t c)
+{
+	const size_t n = BUFSZ(p);
+	const char *t = BUFAT(p, a);
+	for (size_t i = b - a; i-- > 0;) {
+		if (t[i] == '}')
+			c++;
+		else if (t[i] == '{' && c > 0)
+			c--;
+		size_t d = n - (a + i);
+		if (d % GROUPMARK == 0) {
+			size_t k = (d - g.first) / GROUPMARK;
+			if (k >= g.unclosed.size())
+				g.unclosed.resize(k + 1);
+			g.unclosed[k] = c;
+		}
+	}
+	g.top = n - a;
+	g.size = n;
+}
+
+} // namespace
+
+bool groupholdswhite(texistate *p, size_t pos)
+{
+	const size_t n = BUFSZ(p);
+	while (pos < n && whitebyte(BUF(p, pos)))
+		pos++;
+	if (pos >= n || BUF(p, pos) != '{')
+		return false;
+	groupmarks &g = p->cmdgroups;
+	const char *t = BUFAT(p, pos);
+	const size_t avail = n - pos;
+	// Bytes inserted ahead of the position since the marks were last
+	// brought up to date come first; past them the text is as it was then.
+	const bool marked = g.filepos == p->filepos;
+	assert(!marked || n >= g.size);
+	const size_t fresh = marked ? std::min(TOP(p).splicerem, n - g.size) : 0;
+
+	size_t depth = 0, i = 0;
+	bool closed = false;
+	for (;;) {
+		char c = t[i];
+		if (whitebyte(c))
+			break;
+		if (c == '{')
+			depth++;
+		else if (c == '}' && !closed && --depth == 0) {
+			if (i < DIRECTSCAN)
+				return false;
+			closed = true;
+		}
+		if (++i == avail)
+			break;
+		size_t d = avail - i;
+		if (marked && i >= fresh && d % GROUPMARK == 0 && d >= g.first && d <= g.top) {
+			size_t unclosed = g.unclosed[(d - g.first) / GROUPMARK];
+			markback(p, g, pos, pos + i, unclosed);
+			return !closed && unclosed < depth && g.tail > 0;
+		}
+	}
+	// The stretch ends at pos + i.  A long scan marks the stretch, back to
+	// the group's start.
+	if (i > DIRECTSCAN) {
+		g.filepos = p->filepos;
+		g.tail = avail - i;
+		g.first = (g.tail + GROUPMARK - 1) / GROUPMARK * GROUPMARK;
+		g.unclosed.clear();
+		if (g.first == g.tail)
+			g.unclosed.push_back(0);
+		markback(p, g, pos, pos + i, 0);
+	}
+	return !closed && i < avail;
+}
+
 // A font command puts its group on a line macro.  Literal blocks and table
 // rows are not macro lines, so there the text goes out without the font.
 void dofont(texistate *p, cmdid cmd, size_t &pos)
@@ -104,6 +194,12 @@ void dofont(texistate *p, cmdid cmd, size_t &pos)
 		parsegroup(p, pos);
 		return;
 	}
+	// A command's name is a cross reference to its manual only when it
+	// begins the line and is one word: "Xr" reads the word after the name
+	// as the manual's section, inside a heading or tag as much as in a
+	// group of several words.  Otherwise it is literal text, as @code.
+	if (cmd == CMD_command && !p->ignoredepth && (p->openmacros || groupholdswhite(p, pos)))
+		macro = fonts[fontindex[CMD_code]].macro;
 	outmacroopen(p, macro);
 	p->pendingspace = 0;
 	parsegroup(p, pos);

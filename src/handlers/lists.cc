@@ -13,6 +13,7 @@ namespace {
 // command for the tags) has no place in the page.
 void listblock(texistate *p, int kind, const char *open, const char *endtok, size_t &pos)
 {
+	closequotations(p);
 	int outer = p->listkind;
 	p->listkind = kind;
 	outblockmacro(p, open);

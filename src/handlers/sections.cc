@@ -72,6 +72,7 @@ void dochapter(texistate *p, cmdid cmd, size_t &pos)
 	}
 	const char *macro = headingmacro(p, base);
 	scopecheck(p, macro);
+	closequotations(p);
 	headingline(p, macro, pos);
 	p->parabreak = 1;
 }
@@ -82,6 +83,7 @@ void dosubsect(texistate *p, cmdid, size_t &pos)
 {
 	const char *macro = headingmacro(p, 2);
 	scopecheck(p, macro);
+	closequotations(p);
 	if (macro == sectmacros[0] || macro == sectmacros[1]) {
 		headingline(p, macro, pos);
 		return;
@@ -94,6 +96,7 @@ void dosubsect(texistate *p, cmdid, size_t &pos)
 void dosubsubsect(texistate *p, cmdid, size_t &pos)
 {
 	const char *macro = headingmacro(p, 3);
+	closequotations(p);
 	outparagraph(p);
 	headingline(p, macro, pos);
 	outparagraph(p);

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <random>
 
 #include "fixture.h"
 #include "teximan.h"
@@ -90,6 +91,77 @@ TEST(inlinecontext, suppressiondepthisrestored)
 			EXPECT_EQ(s.st.ignoredepth, depth) << input;
 		}
 	}
+}
+
+// The group of @command read the simple way: after white space, a "{", then
+// bytes up to the first white one, or to the "}" that balances the "{".
+bool groupholdswhitebyscan(texistate *p, size_t pos)
+{
+	size_t n = BUFSZ(p);
+	while (pos < n && whitebyte(BUF(p, pos)))
+		pos++;
+	if (pos >= n || BUF(p, pos) != '{')
+		return false;
+	for (size_t depth = 0; pos < n; pos++) {
+		char c = BUF(p, pos);
+		if (whitebyte(c))
+			return true;
+		if (c == '{')
+			depth++;
+		else if (c == '}' && --depth == 0)
+			return false;
+	}
+	return false;
+}
+
+// Long stretches without white space hold many groups; the marks that keep
+// them from being scanned once per group must give what the scan gives, as
+// the position moves on and expansions insert text at it.
+TEST(commandgroup, marksmatchthescan)
+{
+	const char *pieces[] = {"{", "{", "}", "}", "a", "@command{", "{}", "{{", "}}", "xyz", " ", "\n", "\t"};
+	std::mt19937 rng(15);
+	size_t marksused = 0;
+	for (int trial = 0; trial < 200; trial++) {
+		auto piece = [&] {
+			// White space is rare, so that stretches run long.
+			const char *s = pieces[rng() % std::size(pieces)];
+			return whitebyte(*s) && rng() % 40 != 0 ? "b" : s;
+		};
+		std::string text;
+		while (text.size() < 3000 + rng() % 3000)
+			text += piece();
+		snippet s(text);
+		texistate *p = s.p;
+		size_t pos = 0;
+		while (pos < BUFSZ(p)) {
+			if (rng() % 8 == 0) {
+				std::string ins;
+				for (size_t k = rng() % 60; k > 0; k--)
+					ins += piece();
+				texisplice(p, ins.data(), ins.size(), pos);
+			}
+			bool top = !p->cmdgroups.unclosed.empty();
+			ASSERT_EQ(groupholdswhite(p, pos), groupholdswhitebyscan(p, pos))
+			    << "trial " << trial << " at " << pos << ": " << std::string(BUFAT(p, pos), std::min<size_t>(BUFSZ(p) - pos, 80));
+			marksused += top;
+			for (size_t k = rng() % 24 + 1; k > 0 && pos < BUFSZ(p); k--)
+				stepone(p, pos);
+		}
+	}
+	EXPECT_GT(marksused, 1000u); // the marks were there to be read
+}
+
+// Marks belong to one input: once it is closed, another in its place on the
+// stack must not read them.
+TEST(commandgroup, marksgowiththeirinput)
+{
+	snippet s("@command{" + std::string(1000, '{') + " x}");
+	EXPECT_TRUE(groupholdswhite(s.p, 8));
+	EXPECT_EQ(s.st.cmdgroups.filepos, 1u);
+	texifilepop(s.p);
+	EXPECT_EQ(s.st.cmdgroups.filepos, 0u);
+	EXPECT_TRUE(s.st.cmdgroups.unclosed.empty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Running text written in bulk must be exactly what the word-by-word writer
 // writes: the same bytes, the same line state, the same position, on text
-// lines and macro lines, in tables and out, filled and literal.
+// lines and macro lines, in tables and out, filled and literal.  Double
+// quotes are escaped on macro lines alone, so every mix has some.
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,7 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 // The rest of a line, as the line loop reads it: blanks owe a space (which
 // a newline right after them settles), words are written, the newline ends
 // it.  Commands and braces are left out: they stop both alike.
-result restofline(const std::string &text, size_t column, bool bulk, bool macroline)
+result restofline(const std::string &text, size_t column, bool bulk, bool macroline, int listkind)
 {
 	texistate st;
 	texistate *p = &st;
@@ -72,6 +73,7 @@ result restofline(const std::string &text, size_t column, bool bulk, bool macrol
 	st.column = column;
 	st.lastout = ' ';
 	st.openmacros = macroline;
+	st.listkind = listkind;
 	size_t pos = 0;
 	while (pos < BUFSZ(p)) {
 		char c = BUF(p, pos);
@@ -101,10 +103,28 @@ result restofline(const std::string &text, size_t column, bool bulk, bool macrol
 	return {out, pos, st.inputs[0].line, st.inputs[0].col, st.column, st.pendingspace, st.parabreak, false};
 }
 
+size_t count(std::string_view s, std::string_view what)
+{
+	size_t n = 0;
+	for (size_t i = s.find(what); i != s.npos; i = s.find(what, i + what.size()))
+		n++;
+	return n;
+}
+
+// Every double quote consumed is written: as an escape on a macro line, as
+// it stands on a text line or a table row.
+void expectquotes(const std::string &text, const result &r, bool quoting)
+{
+	size_t in = count(std::string_view(text).substr(0, r.pos), "\"");
+	EXPECT_EQ(count(r.out, "\\(dq"), quoting ? in : 0) << testing::PrintToString(text);
+	EXPECT_EQ(count(r.out, "\""), quoting ? 0 : in) << testing::PrintToString(text);
+}
+
 TEST(textrun, linematcheswordbyword)
 {
-	const char *pieces[] = {"word", "Fl", "%A", " ", "  ", "\t", "\n", "x\\y", "``", "''", ".dot",
-	    "long-word-running-past-the-wrap-column-on-its-own-line-of-text", "a b c d e f g h i j k l m n o p"};
+	const char *pieces[] = {"word", "Fl", "%A", " ", "  ", "\t", "\n", "x\\y", "``", "''", ".dot", "\"", "\"\"",
+	    "$6 == \"Nov\"", "long-word-running-past-the-wrap-column-on-its-own-line-of-text", "a b c d e f g h i j k l m n o p",
+	    "ifeq-\"a-long-quoted-argument\"-\"and-another-one-after-it\""};
 	std::mt19937 rng(7);
 	for (int i = 0; i < 3000; i++) {
 		std::string text;
@@ -113,17 +133,22 @@ TEST(textrun, linematcheswordbyword)
 			text += pieces[rng() % std::size(pieces)];
 		size_t column = rng() % 90 + 1;
 		bool macroline = rng() % 2;
-		result a = restofline(text, column, true, macroline), b = restofline(text, column, false, macroline);
-		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column;
+		int listkind = rng() % 4 == 0 ? LIST_TABLE : LIST_NONE;
+		result a = restofline(text, column, true, macroline, listkind);
+		result b = restofline(text, column, false, macroline, listkind);
+		ASSERT_EQ(a.out, b.out) << testing::PrintToString(text) << " at column " << column
+					<< (macroline ? " on a macro line" : "") << (listkind ? " in a table" : "");
 		ASSERT_EQ(a.state(), b.state()) << testing::PrintToString(text);
+		expectquotes(text, a, macroline && listkind != LIST_TABLE);
 	}
 }
 
 TEST(textrun, matcheswordbyword)
 {
 	const char *pieces[] = {"word", "Fl", "It", "%A", "Ar,", "Xo", "Sh", "No'", "a", ".dot", "'q", "''", "``", "`", "'", "\\", "x\\y", " ", "  ",
-	    "\t", "\n", "\n\n", "\n \n", " \n", ",", ".", "it's", "\r", std::string_view("\0", 1).data(),
+	    "\t", "\n", "\n\n", "\n \n", " \n", ",", ".", "it's", "\"", "\"\"", "\"Nov\"", "a\"b", "\r", std::string_view("\0", 1).data(),
 	    "caf\xc3\xa9", "a-very-long-word-that-runs-on-and-on-and-on-past-the-wrap-column-alone",
+	    "ifeq-\"a-long-quoted-argument\"-\"and-another-one-after-it\"",
 	    "ab cd ef gh ij kl mn op qr st uv wx yz ab cd ef gh ij kl mn op qr st uv wx yz",
 	    "one two\nthree four\nfive six seven eight nine ten eleven twelve thirteen fourteen", "@", "}"};
 	std::mt19937 rng(20261210);
@@ -146,6 +171,7 @@ TEST(textrun, matcheswordbyword)
 					<< (macroline ? " on a macro line" : "") << (listkind ? " in a table" : "")
 					<< (literal ? " in literal text" : "");
 		ASSERT_EQ(a.state(), b.state()) << testing::PrintToString(text);
+		expectquotes(text, a, macroline && !literal && listkind != LIST_TABLE);
 	}
 }
 

@@ -69,6 +69,12 @@ const writercase writercases[] = {
 	{"punctuation before a letter stays", ".x", [](harness &h) { outmacroopen(h.p, "Li"); outtrailpunct(h.p, h.pos); EXPECT_EQ(h.pos, 0u); }, ".Li ", 3},
 	{"punctuation stays under a nested macro", ".", [](harness &h) { outmacroopen(h.p, "Em"); outmacroopen(h.p, "Li"); outtrailpunct(h.p, h.pos); }, ".Em  Li ", 6},
 	{"punctuation at the end of the input moves", ",", [](harness &h) { outmacroopen(h.p, "Li"); outtrailpunct(h.p, h.pos); }, ".Li  ,", 5},
+	{"double quote on a macro line is escaped", "", [](harness &h) { outmacroopen(h.p, "Nd"); outchar(h.p, '"'); }, ".Nd \\(dq", 4},
+	{"double quote in text on a macro line is escaped", "", [](harness &h) { outmacroopen(h.p, "Li"); outtext(h.p, "a\"\\\"", 4); }, ".Li a\\(dq\\e\\(dq", 7},
+	{"double quotes of a word on a macro line are escaped, not paired", "\"\"x\"", [](harness &h) { outmacroopen(h.p, "Li"); emitword(h.p, h.pos, 0); }, ".Li \\(dq\\(dqx\\(dq", 7},
+	{"double quote moves onto the macro line escaped", "\". x", [](harness &h) { outmacroopen(h.p, "Li"); outtrailpunct(h.p, h.pos); }, ".Li  \\(dq .", 7},
+	{"double quote on a text line stays", "\"x\"", [](harness &h) { outchar(h.p, '"'); emitword(h.p, h.pos, 0); outtext(h.p, "\"", 1); }, "\"\"x\"\"", 5},
+	{"double quote in a table row stays", "\"x\"", [](harness &h) { h.st.listkind = LIST_TABLE; h.st.openmacros = 1; outchar(h.p, '"'); emitword(h.p, h.pos, 0); outtext(h.p, "\"", 1); }, "\"\"x\"\"", 5},
 };
 
 void PrintTo(const writercase &c, std::ostream *os) { *os << c.name; }
