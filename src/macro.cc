@@ -363,15 +363,6 @@ std::string_view restofline(texistate *p, size_t &pos)
 	return std::string_view(BUFAT(p, start), pos - start);
 }
 
-std::string_view trimblanks(std::string_view s)
-{
-	while (!s.empty() && blankbyte(s.front()))
-		s.remove_prefix(1);
-	while (!s.empty() && blankbyte(s.back()))
-		s.remove_suffix(1);
-	return s;
-}
-
 } // namespace
 
 // @alias NEW = EXISTING: NEW behaves as EXISTING does now, whatever

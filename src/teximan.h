@@ -357,6 +357,16 @@ inline bool letterbyte(unsigned char c) { return static_cast<unsigned char>((c |
 inline bool blankbyte(char c) { return c == ' ' || c == '\t'; }
 inline bool whitebyte(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
+// s without the spaces and tabs around it.
+inline std::string_view trimblanks(std::string_view s)
+{
+	while (!s.empty() && blankbyte(s.front()))
+		s.remove_prefix(1);
+	while (!s.empty() && blankbyte(s.back()))
+		s.remove_suffix(1);
+	return s;
+}
+
 // ---------------------------------------------------------------------------
 // Running the converter.  main parses the command line and calls texiconvert,
 // which returns the exit status: 0 after @bye, 1 otherwise.

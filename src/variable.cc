@@ -264,9 +264,7 @@ void doifcommand(texistate *p, cmdid cmd, size_t &pos)
 	skipblanks(p, pos);
 	size_t start = pos;
 	skiptoeol(p, pos, 0);
-	std::string_view name(BUFAT(p, start), pos - start);
-	while (!name.empty() && blankbyte(name.back()))
-		name.remove_suffix(1);
+	std::string_view name = trimblanks(std::string_view(BUFAT(p, start), pos - start));
 	cmdtarget target;
 	bool defined = texilookup(p, name, target) != CMD_NONE || target.macro != nullptr ||
 	               target.enclose != nullptr;

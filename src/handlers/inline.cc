@@ -342,15 +342,6 @@ bool rawgroup(texistate *p, size_t &pos, std::string &text)
 	return true;
 }
 
-std::string_view trimblanks(std::string_view s)
-{
-	while (!s.empty() && blankbyte(s.front()))
-		s.remove_prefix(1);
-	while (!s.empty() && blankbyte(s.back()))
-		s.remove_suffix(1);
-	return s;
-}
-
 int msglen(std::string_view s)
 {
 	return s.size() > INT32_MAX ? INT32_MAX : static_cast<int>(s.size());
