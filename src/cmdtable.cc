@@ -512,7 +512,7 @@ constexpr struct namestops {
 // What a name stands for after the rows of the table: a declared index's
 // entry command, then a name defined by @alias or @definfoenclose, then a
 // macro.
-static cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarget &target)
+static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarget &target)
 {
 	if (n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 &&
 	    p->indexnames.find(std::string_view(s, n - 5)) != p->indexnames.end())

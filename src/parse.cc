@@ -91,12 +91,21 @@ void texirun(texistate *p, cmdid cmd, const cmdtarget &target, size_t &pos)
 		cmdtable[cmd].fn(p, cmd, pos);
 }
 
+// The two commands that report where they stand keep the place of their
+// "@" before the name is passed; for every other command that would be a
+// cost of every dispatch.
+static inline void keepplace(texistate *p, cmdid cmd)
+{
+	if (cmd == CMD_U || cmd == CMD_errormsg)
+		p->cmdat = texihere(p);
+}
+
 void texidispatch(texistate *p, size_t &pos)
 {
 	size_t end;
 	cmdtarget target;
 	cmdid cmd = texicmd(p, pos, end, &target);
-	p->cmdat = texihere(p);
+	keepplace(p, cmd);
 	pastname(p, pos, end);
 	texirun(p, cmd, target, pos);
 }
@@ -149,17 +158,10 @@ void parseelement(texistate *p, size_t &pos)
 // an argument list.  Every loop ends, silently, at the end of the innermost
 // input.
 
-void parsegroup(texistate *p, size_t &pos)
-{
-	skipwhite(p, pos);
-	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
-		return;
-	stepone(p, pos);
-	parsegroupbody(p, pos);
-}
+namespace {
 
 // The rest of a group whose "{" has been read, up to and past its "}".
-void parsegroupbody(texistate *p, size_t &pos)
+inline void groupbody(texistate *p, size_t &pos)
 {
 	for (;;) {
 		skipspace(p, pos);
@@ -180,6 +182,22 @@ void parsegroupbody(texistate *p, size_t &pos)
 			break;
 		}
 	}
+}
+
+} // namespace
+
+void parsegroup(texistate *p, size_t &pos)
+{
+	skipwhite(p, pos);
+	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
+		return;
+	stepone(p, pos);
+	groupbody(p, pos);
+}
+
+void parsegroupbody(texistate *p, size_t &pos)
+{
+	groupbody(p, pos);
 }
 
 // The rest of the line, up to and including its newline.  A command that
@@ -266,7 +284,7 @@ void parseto(texistate *p, size_t &pos, const char *endtok)
 			size_t end;
 			cmdtarget target;
 			cmdid cmd = texicmd(p, pos, end, &target);
-			p->cmdat = texihere(p);
+			keepplace(p, cmd);
 			pastname(p, pos, end);
 			if (cmd != CMD_end) {
 				texirun(p, cmd, target, pos);

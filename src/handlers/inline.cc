@@ -139,16 +139,30 @@ bool groupholdswhite(texistate *p, size_t pos)
 		pos++;
 	if (pos >= n || BUF(p, pos) != '{')
 		return false;
-	groupmarks &g = p->cmdgroups;
 	const char *t = BUFAT(p, pos);
 	const size_t avail = n - pos;
+
+	// Most groups are a word: their end is near, and no mark is needed.
+	size_t depth = 0, i = 0;
+	for (const size_t direct = std::min(avail, DIRECTSCAN); i < direct; i++) {
+		char c = t[i];
+		if (whitebyte(c))
+			return true;
+		if (c == '{')
+			depth++;
+		else if (c == '}' && --depth == 0)
+			return false;
+	}
+	if (i == avail)
+		return false;
+
+	groupmarks &g = p->cmdgroups;
 	// Bytes inserted ahead of the position since the marks were last
 	// brought up to date come first; past them the text is as it was then.
 	const bool marked = g.filepos == p->filepos;
 	assert(!marked || n >= g.size);
 	const size_t fresh = marked ? std::min(TOP(p).splicerem, n - g.size) : 0;
 
-	size_t depth = 0, i = 0;
 	bool closed = false;
 	for (;;) {
 		char c = t[i];
@@ -156,11 +170,8 @@ bool groupholdswhite(texistate *p, size_t pos)
 			break;
 		if (c == '{')
 			depth++;
-		else if (c == '}' && !closed && --depth == 0) {
-			if (i < DIRECTSCAN)
-				return false;
+		else if (c == '}' && !closed && --depth == 0)
 			closed = true;
-		}
 		if (++i == avail)
 			break;
 		size_t d = avail - i;
