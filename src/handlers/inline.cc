@@ -135,12 +135,17 @@ void markback(texistate *p, groupmarks &g, size_t a, size_t b, size_t c)
 bool groupholdswhite(texistate *p, size_t pos)
 {
 	const size_t n = BUFSZ(p);
-	while (pos < n && whitebyte(BUF(p, pos)))
-		pos++;
-	if (pos >= n || BUF(p, pos) != '{')
+	if (pos >= n)
 		return false;
 	const char *t = BUFAT(p, pos);
-	const size_t avail = n - pos;
+	size_t avail = n - pos;
+	while (avail > 0 && whitebyte(*t)) {
+		t++;
+		avail--;
+	}
+	if (avail == 0 || *t != '{')
+		return false;
+	pos = n - avail;
 
 	// Most groups are a word: their end is near, and no mark is needed.
 	size_t depth = 0, i = 0;
