@@ -145,7 +145,7 @@ def main():
     texi2any = shutil.which("texi2any")
     corpus = []
     print("%-22s %8s %9s %12s %9s" % ("real manual", "MB", "teximan s", "texi2any s", "ratio"))
-    for name in ("make", "sed"):
+    for name in ("make", "sed", "magit"):
         d = os.path.join(ROOT, "tests", "corpus", name)
         doc = os.path.join(d, name + ".texi")
         size = os.path.getsize(doc) / 1e6
