@@ -93,6 +93,39 @@ void droprestargs(texistate *p, size_t &pos)
 	p->ignoredepth = saved;
 }
 
+// The offset of the "}" that closes a group whose "{" has just been read,
+// braces nesting; or the end of the text.
+size_t rawgroupend(texistate *p, size_t pos)
+{
+	size_t size = BUFSZ(p);
+	const char *s = pos < size ? BUFAT(p, pos) : nullptr;
+	size_t depth = 1, end = pos;
+	for (; end < size; end++) {
+		char c = s[end - pos];
+		if (c == '{')
+			depth++;
+		else if (c == '}' && --depth == 0)
+			break;
+	}
+	return end;
+}
+
+// The body of a group whose "{" has been read, up to the "}" that balances
+// it, copied as it stands (or only consumed), no command interpreted; the
+// position is left past that "}".  A body whose "}" never comes is consumed
+// and not written.
+void rawbody(texistate *p, size_t &pos, bool write)
+{
+	size_t start = pos;
+	advanceto(p, pos, rawgroupend(p, pos));
+	if (pos >= BUFSZ(p))
+		return;
+	if (write)
+		outrange(p, start, pos);
+	assert(BUF(p, pos) == '}');
+	stepone(p, pos);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -300,46 +333,13 @@ void domath(texistate *p, cmdid, size_t &pos)
 		return;
 	stepone(p, pos);
 	outowedspace(p);
-
-	size_t start = pos, end = pos;
-	const char *s = pos < size ? BUFAT(p, pos) : nullptr;
-	size_t depth = 1;
-	for (; end < size; end++) {
-		char c = s[end - start];
-		if (c == '{')
-			depth++;
-		else if (c == '}' && --depth == 0)
-			break;
-	}
-	advanceto(p, pos, end);
-	if (pos >= size)
-		return;
-	outrange(p, start, pos);
-	assert(BUF(p, pos) == '}');
-	stepone(p, pos);
+	rawbody(p, pos, true);
 }
 
 // ---------------------------------------------------------------------------
 // Commands whose group is read raw, or parsed only in some conditions.
 
 namespace {
-
-// The offset of the "}" that closes a group whose "{" has just been read,
-// braces nesting; or the end of the text.
-size_t rawgroupend(texistate *p, size_t pos)
-{
-	size_t size = BUFSZ(p);
-	const char *s = pos < size ? BUFAT(p, pos) : nullptr;
-	size_t depth = 1, end = pos;
-	for (; end < size; end++) {
-		char c = s[end - pos];
-		if (c == '{')
-			depth++;
-		else if (c == '}' && --depth == 0)
-			break;
-	}
-	return end;
-}
 
 // A raw group from its "{", which may follow blanks: the bytes inside it,
 // and whether it was there at all.  The position is left past its "}" (or at
@@ -508,13 +508,7 @@ void doinlinecond(texistate *p, cmdid cmd, size_t &pos)
 		bool ours = ourformat(first);
 		if (ours)
 			outowedspace(p);
-		size_t body = pos, close = rawgroupend(p, pos);
-		advanceto(p, pos, close);
-		if (pos >= BUFSZ(p))
-			return;
-		if (ours)
-			outrange(p, body, pos);
-		stepone(p, pos);
+		rawbody(p, pos, ours);
 		break;
 	}
 	default:
