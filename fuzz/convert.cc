@@ -20,7 +20,7 @@
 #endif
 
 static std::FILE *errsink;
-static int outsink = -1;
+static int outfd = -1;
 
 // The descriptor that the next open would get.
 static int lowestfree()
@@ -34,8 +34,8 @@ static int lowestfree()
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
 	errsink = std::fopen("/dev/null", "w");
-	outsink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-	if (errsink == nullptr || outsink < 0)
+	outfd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+	if (errsink == nullptr || outfd < 0)
 		std::abort();
 	return 0;
 }
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	texioptions opt;
 	opt.indata = &doc;
 	opt.incdirs = FUZZ_INCDIRS;
-	opt.outfd = outsink;
+	opt.outfd = outfd;
 	opt.closeout = false;
 	opt.errf = errsink;
 	int status = texiconvert(opt);

@@ -105,7 +105,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ dotransparent,   "flushleft"            }, // 92
 	{ dotransparent,   "flushright"           }, // 93
 	{ doskipline,      "firstparagraphindent" }, // 94
-	{ doskipgroup,     "footnote"             }, // 95
+	{ dofootnote,      "footnote"             }, // 95
 	{ doskipline,      "footnotestyle"        }, // 96
 	{ dotaglist,       "ftable"               }, // 97
 	{ dofilled,        "format"               }, // 98

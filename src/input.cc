@@ -407,7 +407,7 @@ void texifree(texistate *p)
 
 void dofinish(texistate *p, cmdid, size_t &)
 {
-	(void)p;
+	endnotes(p);
 	throw texiexit{0};
 }
 
@@ -467,7 +467,7 @@ int texiconvert(const texioptions &opt)
 		}
 		// Every page of the buffer is touched, and a fresh page costs a
 		// fault; larger blocks save no time on large outputs.
-		st.obuf.resize(size_t{1} << 15);
+		st.out.buf.resize(size_t{1} << 15);
 		if (opt.file != nullptr) {
 			std::string copy(opt.file);
 			const char *slash = std::strrchr(opt.file, '/');
@@ -480,6 +480,7 @@ int texiconvert(const texioptions &opt)
 			st.incdirs = makeincdirs(nullptr, opt.incdirs);
 			parsestdin(p, opt.infd, opt.indata);
 		}
+		endnotes(p);
 	} catch (const texiexit &e) {
 		status = e.status;
 	} catch (const std::bad_alloc &) {

@@ -311,6 +311,35 @@ void parseto(texistate *p, size_t &pos, const char *endtok)
 	}
 }
 
+// In literal text the lines that open and close a block are not lines of
+// the text: a block met there consumes the newline of its opening line
+// (when nothing but blanks is left on it) and that of its @end line
+// unwritten, so that an example holding @group leaves no empty lines.
+void skipblockline(texistate *p, size_t &pos)
+{
+	size_t end = pos, size = BUFSZ(p);
+	while (end < size && blankbyte(BUF(p, end)))
+		end++;
+	if (end < size && BUF(p, end) == '\n')
+		advanceto(p, pos, end + 1);
+}
+
+void skipendline(texistate *p, size_t &pos)
+{
+	if (pos < BUFSZ(p) && BUF(p, pos) == '\n')
+		stepone(p, pos);
+}
+
+void parseblock(texistate *p, size_t &pos, const char *endtok, bool openline)
+{
+	const bool literal = p->literaldepth != 0;
+	if (literal && openline)
+		skipblockline(p, pos);
+	parseto(p, pos, endtok);
+	if (literal)
+		skipendline(p, pos);
+}
+
 // One argument of a braced, comma-separated list.  Returns 1 when a comma
 // ended it, 0 at the closing brace, at the end of the input, or when the
 // list has not started and no "{" follows.

@@ -301,6 +301,40 @@ struct texiexit {
 	int status;
 };
 
+// A place the writer writes into.  The page is written out in large blocks
+// as its buffer fills; a held sink (a table row, a footnote's text) grows
+// instead, and its bytes go to the page, or to the sink around it, later.
+struct outsink {
+	std::vector<char> buf;
+	size_t len = 0;    // bytes written and not yet passed on
+	char last = '\n';  // the last byte written
+	bool held = true;  // false for the page alone
+};
+
+// A @multitable row being collected.  A row is a list of cells and a cell a
+// list of lines, normally one: a display in a cell makes it several.  The
+// row's bytes are held in `sink` with a newline between the lines of a
+// cell; the cells' tabs are noted where they stand.
+struct tablerow {
+	outsink sink;              // while the row is collected: the sink around it
+	std::vector<size_t> tabs;  // offsets of the tabs that separate its cells
+	size_t linestart = 0;      // where the current cell line begins
+	size_t linecol = 0;        // the column there
+	size_t firstend = 0;       // the column where the current cell's first line ended
+	bool cellbroken = false;   // the current cell has more than one line
+	bool broken = false;       // some cell of the row has
+	bool active = false;       // the writer writes into the row
+};
+
+// Footnotes: numbered over the whole document as they are met, their texts
+// held until the next heading or the end of the document.
+struct notestore {
+	size_t count = 0;               // footnotes numbered so far
+	size_t first = 1;               // the number of texts[0]
+	std::vector<std::string> texts; // the notes not yet written
+	size_t open = 0;                // notes whose text is being collected
+};
+
 constexpr size_t MAXINPUTS = 64;
 constexpr size_t MAXHANDLERDEPTH = 1000;
 constexpr size_t MAXRUNEXPANSIONS = 100000;
@@ -340,10 +374,11 @@ struct texistate {
 	std::time_t runtime = 0;
 	bool runutc = false; // given by the environment, and read as UTC
 
-	// The output sink: one buffer, written out in large blocks.
-	std::vector<char> obuf;
-	size_t olen = 0;
-	char lastout = '\n';  // the last byte written
+	// Where the writer writes: the page, or a buffer held back (a table
+	// row, a footnote's text) while a sinkscope lasts.
+	outsink out{{}, 0, '\n', false};
+	tablerow *row = nullptr; // the row of the innermost table being written
+	notestore notes;
 	int outfd = 1;
 	std::string *outcapture = nullptr; // when set, output is appended here
 	int outerrno = 0;                  // the first failed write, once there is one
@@ -472,6 +507,41 @@ void textrun(texistate *p, size_t &pos);    // filled text, output live
 void textline(texistate *p, size_t &pos);   // the same, up to the end of the line
 void literalrun(texistate *p, size_t &pos); // literal text, output live, no line macro open
 
+// Held places.  A table row is collected from rowbegin to rowend and then
+// passed to the sink around it; outcellsep separates its cells.
+void rowbegin(texistate *p, tablerow &r);
+void rowend(texistate *p, tablerow &r);
+void rownext(texistate *p); // @item: the row ends, the next begins
+void outcellsep(texistate *p);
+// Writes bytes already in mdoc form, held earlier (a note's text).
+void outheld(texistate *p, const char *s, size_t n);
+
+// The flow of text where the writer writes: what a fresh place (a
+// footnote's text, a section of a program page) starts without, and what
+// the place around it gets back afterwards.
+struct flowstate {
+	size_t column;
+	int listkind, openmacros, pendingspace, parabreak, literaldepth, openquotes;
+	tablerow *row;
+};
+
+// Switches the writer to a held sink for the scope's life; the sink then
+// holds what was written.  A fresh flow starts at column 0 with nothing
+// open or owed and a paragraph break just written.
+class sinkscope {
+public:
+	sinkscope(texistate *p, outsink &sink, bool fresh);
+	~sinkscope();
+	sinkscope(const sinkscope &) = delete;
+	sinkscope &operator=(const sinkscope &) = delete;
+
+private:
+	texistate *p_;
+	outsink &sink_;
+	bool fresh_;
+	flowstate saved_{};
+};
+
 // ---------------------------------------------------------------------------
 // Command lookup, dispatch and the parse loops.
 
@@ -488,6 +558,11 @@ void parsegroupbody(texistate *p, size_t &pos);
 void parserestofline(texistate *p, size_t &pos);
 int parselinetoken(texistate *p, size_t &pos);
 void parseto(texistate *p, size_t &pos, const char *endtok);
+// A block body processed as ordinary input; openline: the rest of the
+// block's command line is still ahead.
+void parseblock(texistate *p, size_t &pos, const char *endtok, bool openline);
+void skipblockline(texistate *p, size_t &pos);
+void skipendline(texistate *p, size_t &pos);
 int parsenextarg(texistate *p, size_t &pos, int started);
 
 // ---------------------------------------------------------------------------
@@ -550,6 +625,11 @@ void closequotations(texistate *p); // before a list or heading
 void dovertspace(texistate *, cmdid, size_t &);
 void doverbatim(texistate *, cmdid, size_t &);
 void dofloat(texistate *, cmdid, size_t &);
+
+// Footnotes.
+void dofootnote(texistate *, cmdid, size_t &);
+void flushnotes(texistate *p); // before a heading
+void endnotes(texistate *p);   // at the end of the document
 
 // Inline markup and references.
 void doacronym(texistate *, cmdid, size_t &);

@@ -106,7 +106,7 @@ void dovariable(texistate *p, cmdid cmd, size_t &pos)
 	case CMD_ifclear: {
 		bool set = valuelfetch(p, pos) != nullptr;
 		if (set == (cmd == CMD_ifset))
-			parseto(p, pos, cmdtable[cmd].name);
+			parseblock(p, pos, cmdtable[cmd].name, false);
 		else
 			doignblock(p, cmd, pos);
 		break;
@@ -119,7 +119,7 @@ void dovariable(texistate *p, cmdid cmd, size_t &pos)
 // Blocks whose body is ordinary text.
 void dotransparent(texistate *p, cmdid cmd, size_t &pos)
 {
-	parseto(p, pos, cmdtable[cmd].name);
+	parseblock(p, pos, cmdtable[cmd].name, true);
 }
 
 namespace {
@@ -271,7 +271,7 @@ void doifcommand(texistate *p, cmdid cmd, size_t &pos)
 	if (pos < BUFSZ(p))
 		stepone(p, pos);
 	if (defined == (cmd == CMD_ifcommanddefined))
-		parseto(p, pos, cmdtable[cmd].name);
+		parseblock(p, pos, cmdtable[cmd].name, false);
 	else
 		doignblock(p, cmd, pos);
 }

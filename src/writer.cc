@@ -12,15 +12,19 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "teximan.h"
 
 // ---------------------------------------------------------------------------
-// The sink: one buffer, written out when full and at the end of the run.  The
-// first write that fails ends the run.
+// Sinks.  The page is one buffer, written out when full and at the end of
+// the run; the first write that fails ends the run.  A held sink grows
+// instead, and is passed on whole later.
 
 static void writeout(texistate *p, const char *s, size_t n)
 {
@@ -43,35 +47,57 @@ static void writeout(texistate *p, const char *s, size_t n)
 
 void outflush(texistate *p)
 {
-	if (p->outerrno != 0 || p->olen == 0)
+	if (p->out.held || p->outerrno != 0 || p->out.len == 0)
 		return;
-	size_t n = p->olen;
-	p->olen = 0;
-	writeout(p, p->obuf.data(), n);
+	size_t n = p->out.len;
+	p->out.len = 0;
+	writeout(p, p->out.buf.data(), n);
+}
+
+// Room for n more bytes in a held sink: it grows by a share of what it
+// holds, so that filling it stays linear.
+static void outgrow(texistate *p, size_t n)
+{
+	std::vector<char> &b = p->out.buf;
+	size_t want = p->out.len + n;
+	if (want <= b.size())
+		return;
+	size_t grown = b.size() + b.size() / 2;
+	b.resize(want > grown ? want + 256 : grown);
 }
 
 static inline void outraw(texistate *p, const char *s, size_t n)
 {
 	if (n == 0)
 		return;
-	p->lastout = s[n - 1];
-	if (p->olen + n > p->obuf.size()) {
-		outflush(p);
-		if (n > p->obuf.size()) {
-			writeout(p, s, n);
-			return;
+	outsink &o = p->out;
+	o.last = s[n - 1];
+	if (o.len + n > o.buf.size()) {
+		if (o.held)
+			outgrow(p, n);
+		else {
+			outflush(p);
+			if (n > o.buf.size()) {
+				writeout(p, s, n);
+				return;
+			}
 		}
 	}
-	std::memcpy(p->obuf.data() + p->olen, s, n);
-	p->olen += n;
+	std::memcpy(o.buf.data() + o.len, s, n);
+	o.len += n;
 }
 
 static inline void outbyte(texistate *p, char c)
 {
-	if (p->olen == p->obuf.size())
-		outflush(p);
-	p->obuf[p->olen++] = c;
-	p->lastout = c;
+	outsink &o = p->out;
+	if (o.len == o.buf.size()) {
+		if (o.held)
+			outgrow(p, 1);
+		else
+			outflush(p);
+	}
+	o.buf[o.len++] = c;
+	o.last = c;
 }
 
 void outendline(texistate *p)
@@ -99,16 +125,56 @@ static inline bool quoteline(const texistate *p)
 	return p->openmacros != 0 && p->listkind != LIST_TABLE;
 }
 
+// A tab of literal text in a table cell would start a new cell: it is
+// written as the spaces up to the next multiple of eight columns, counted
+// from the start of the cell's line.
+static void celltab(texistate *p)
+{
+	assert(p->row != nullptr);
+	size_t n = 8 - (p->column - p->row->linecol) % 8;
+	for (size_t i = 0; i < n; i++)
+		outbyte(p, ' ');
+	p->column += n;
+}
+
+// A newline in a table row ends a line of the current cell.  The cell's
+// first line ends where the row's next cell would have gone on, had the
+// row been written straight through.
+static void cellbreak(texistate *p)
+{
+	tablerow &r = *p->row;
+	if (!r.cellbroken) {
+		r.firstend = p->column;
+		r.cellbroken = r.broken = true;
+	}
+	r.linestart = p->out.len + 1;
+	r.linecol = 0;
+}
+
+// Literal text in a table cell: the body of a display there.
+static inline bool celltext(const texistate *p)
+{
+	return p->row != nullptr && p->literaldepth != 0;
+}
+
 void outchar(texistate *p, char c)
 {
 	if (p->ignoredepth)
 		return;
+	if (c == '\t' && celltext(p)) {
+		celltab(p);
+		p->parabreak = 0;
+		return;
+	}
 	if (needsguard(p, c))
 		outraw(p, "\\&", 2);
 	if (c == '"' && quoteline(p))
 		outraw(p, "\\(dq", 4);
-	else
+	else {
+		if (c == '\n' && p->row != nullptr)
+			cellbreak(p);
 		outbyte(p, c);
+	}
 	if (c == '\\')
 		outbyte(p, 'e');
 	p->parabreak = 0;
@@ -120,23 +186,24 @@ void outchar(texistate *p, char c)
 }
 
 // Bytes that outchar does not write as they stand, or that change the line:
-// on a text line, and on a macro line.
+// on a text line, on a macro line, and in literal text of a table cell.
 struct textclass {
 	bool special[256];
-	constexpr explicit textclass(bool macroline) : special{}
+	constexpr explicit textclass(bool macroline, bool cell = false) : special{}
 	{
 		special[static_cast<unsigned char>('\\')] = true;
 		special[static_cast<unsigned char>('\n')] = true;
 		special[static_cast<unsigned char>('"')] = macroline;
+		special[static_cast<unsigned char>('\t')] = cell;
 	}
 };
-static constexpr textclass textbytes(false), macrotextbytes(true);
+static constexpr textclass textbytes(false), macrotextbytes(true), celltextbytes(false, true);
 
 void outtext(texistate *p, const char *s, size_t n)
 {
 	if (p->ignoredepth || n == 0)
 		return;
-	const bool *special = quoteline(p) ? macrotextbytes.special : textbytes.special;
+	const bool *special = celltext(p) ? celltextbytes.special : quoteline(p) ? macrotextbytes.special : textbytes.special;
 	size_t i = 0;
 	while (i < n) {
 		if (needsguard(p, s[i]))
@@ -154,7 +221,11 @@ void outtext(texistate *p, const char *s, size_t n)
 		} else if (s[j] == '"') {
 			outraw(p, "\\(dq", 4);
 			p->column++;
-		} else {
+		} else if (s[j] == '\t')
+			celltab(p);
+		else {
+			if (p->row != nullptr)
+				cellbreak(p);
 			outbyte(p, '\n');
 			p->column = 0;
 			p->pendingspace = 0;
@@ -474,7 +545,7 @@ void emitword(texistate *p, size_t &pos, char delim)
 		const bool *special = macroline ? macrowordspecial.special : wordspecial.special;
 		// A word that is a whole argument of a macro line and names an mdoc
 		// macro would be called as that macro.
-		if (macroline && p->lastout == ' ' &&
+		if (macroline && p->out.last == ' ' &&
 		    (n == avail || argend.end[static_cast<unsigned char>(s[n])]) && ismdocmacro(s, n))
 			outraw(p, "\\&", 2);
 		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\''))
@@ -702,28 +773,46 @@ inline char *specialbyte(char *o, const char *&s, const char *e, size_t &column)
 	return o + 1;
 }
 
-// The bulk writers write straight into the output buffer through a local
+// The bulk writers write straight into the sink's buffer through a local
 // pointer, which no store can alias.  One step writes at most OSLACK bytes
 // but for a span, and a span of n bytes at most 2n; each step first makes
-// sure of twice OSLACK bytes of room.
+// sure of twice OSLACK bytes of room.  The page makes room by writing its
+// buffer out; a held sink grows, and the writer then takes up its new
+// buffer (base and end).
 constexpr size_t OSLACK = 16;
 
-inline char *outroom(texistate *p, char *o)
+inline char *outroom(texistate *p, char *o, char *&base, char *&end)
 {
-	char *base = p->obuf.data();
-	if (static_cast<size_t>(base + p->obuf.size() - o) >= 2 * OSLACK)
+	if (static_cast<size_t>(end - o) >= 2 * OSLACK)
 		return o;
-	p->olen = static_cast<size_t>(o - base);
-	p->lastout = o[-1];
-	outflush(p);
-	return base + p->olen;
+	p->out.len = static_cast<size_t>(o - base);
+	if (o > base)
+		p->out.last = o[-1];
+	if (p->out.held)
+		outgrow(p, 4 * OSLACK);
+	else
+		outflush(p);
+	base = p->out.buf.data();
+	end = base + p->out.buf.size();
+	return base + p->out.len;
+}
+
+// The buffer of the sink, with room for a first step.
+inline char *outstart(texistate *p, char *&base, char *&end)
+{
+	if (p->out.held)
+		outgrow(p, 4 * OSLACK);
+	assert(p->out.buf.size() >= 4 * OSLACK);
+	base = p->out.buf.data();
+	end = base + p->out.buf.size();
+	return base + p->out.len;
 }
 
 inline void outsettle(texistate *p, char *o)
 {
-	p->olen = static_cast<size_t>(o - p->obuf.data());
-	if (p->olen > 0)
-		p->lastout = o[-1];
+	p->out.len = static_cast<size_t>(o - p->out.buf.data());
+	if (p->out.len > 0)
+		p->out.last = o[-1];
 }
 
 // Moves pos past the n bytes of a bulk run that ended at s, whose newlines
@@ -769,12 +858,11 @@ static void runtext(texistate *p, size_t &pos)
 	const bool macroline = p->openmacros != 0;
 	newlines nl;
 
-	assert(p->obuf.size() >= 4 * OSLACK);
-	char *const obase = p->obuf.data(), *const oend = obase + p->obuf.size();
-	char *o = obase + p->olen;
+	char *obase, *oend;
+	char *o = outstart(p, obase, oend);
 
 	while (s < e) {
-		o = outroom(p, o);
+		o = outroom(p, o, obase, oend);
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = rc.cls[c];
 		if (line && c == '\n')
@@ -809,7 +897,7 @@ static void runtext(texistate *p, size_t &pos)
 				pending = 0;
 			}
 			parabreak = 0;
-			if (dq && (o > obase ? o[-1] : p->lastout) == ' ') {
+			if (dq && (o > obase ? o[-1] : p->out.last) == ' ') {
 				// Macro names are two or three bytes long; the word's
 				// first byte is neither white nor a stop.
 				const char *lim = e - s < 4 ? e : s + 4, *w = s + 1;
@@ -917,12 +1005,11 @@ void literalrun(texistate *p, size_t &pos)
 	size_t column = p->column;
 	bool wrote = false;
 	p->pendingspace = 0; // the first word spends it, and nothing owes one after
-	assert(p->obuf.size() >= 4 * OSLACK);
-	char *const oend = p->obuf.data() + p->obuf.size();
-	char *o = p->obuf.data() + p->olen;
+	char *obase, *oend;
+	char *o = outstart(p, obase, oend);
 	newlines nl;
 	while (s < e) {
-		o = outroom(p, o);
+		o = outroom(p, o, obase, oend);
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = runbytes.cls[c];
 		if (cls == STOP)
@@ -954,4 +1041,172 @@ void literalrun(texistate *p, size_t &pos)
 		p->parabreak = 0;
 	p->column = column;
 	pastrun(p, pos, static_cast<size_t>(s - start), s, nl);
+}
+
+// ---------------------------------------------------------------------------
+// Held places
+
+sinkscope::sinkscope(texistate *p, outsink &sink, bool fresh) : p_(p), sink_(sink), fresh_(fresh)
+{
+	sink.held = true;
+	sink.len = 0;
+	sink.last = '\n';
+	std::swap(p->out, sink);
+	if (!fresh)
+		return;
+	saved_ = {p->column, p->listkind, p->openmacros, p->pendingspace, p->parabreak,
+	    p->literaldepth, p->openquotes, p->row};
+	p->column = 0;
+	p->listkind = LIST_NONE;
+	p->openmacros = 0;
+	p->pendingspace = 0;
+	p->parabreak = 1;
+	p->literaldepth = 0;
+	p->openquotes = 0;
+	p->row = nullptr;
+}
+
+sinkscope::~sinkscope()
+{
+	std::swap(p_->out, sink_);
+	if (!fresh_)
+		return;
+	p_->column = saved_.column;
+	p_->listkind = saved_.listkind;
+	p_->openmacros = saved_.openmacros;
+	p_->pendingspace = saved_.pendingspace;
+	p_->parabreak = saved_.parabreak;
+	p_->literaldepth = saved_.literaldepth;
+	p_->openquotes = saved_.openquotes;
+	p_->row = saved_.row;
+}
+
+void outheld(texistate *p, const char *s, size_t n)
+{
+	if (p->ignoredepth || n == 0)
+		return;
+	outraw(p, s, n);
+	const void *nl = memrchr(s, '\n', n);
+	p->column = nl ? n - 1 - static_cast<size_t>(static_cast<const char *>(nl) - s) : p->column + n;
+	p->parabreak = 0;
+}
+
+void rowbegin(texistate *p, tablerow &r)
+{
+	assert(!r.active);
+	char last = p->out.last;
+	std::swap(p->out, r.sink);
+	p->out.held = true;
+	p->out.len = 0;
+	p->out.last = last;
+	r.tabs.clear();
+	r.linestart = 0;
+	r.linecol = p->column;
+	r.cellbroken = r.broken = false;
+	r.active = true;
+}
+
+namespace {
+
+// A line of a row written on several output lines that tbl or the
+// formatter would read as something else: a request, a rule across the
+// cell, the start of a text block.  The writer's own guard stays alone.
+bool rowlineguard(std::string_view l)
+{
+	if (l.empty() || l.substr(0, 2) == "\\&")
+		return false;
+	return l[0] == '.' || l[0] == '\'' || l == "_" || l == "=" || l.substr(0, 2) == "T{";
+}
+
+// Writes a row with a cell of several lines as that many output lines: the
+// j-th line of each cell side by side, nothing for a cell that has fewer,
+// with a tab between cells on every line.  A cell's last line is left out
+// when it is empty and not its only one.
+void rowlines(texistate *p, std::string_view row, const std::vector<size_t> &tabs)
+{
+	std::vector<std::vector<std::string_view>> cells(tabs.size() + 1);
+	size_t height = 0;
+	for (size_t i = 0, start = 0; i <= tabs.size(); i++) {
+		size_t end = i < tabs.size() ? tabs[i] : row.size();
+		std::string_view cell = row.substr(start, end - start);
+		std::vector<std::string_view> &lines = cells[i];
+		for (size_t nl; (nl = cell.find('\n')) != std::string_view::npos; cell.remove_prefix(nl + 1))
+			lines.push_back(cell.substr(0, nl));
+		lines.push_back(cell);
+		if (lines.size() > 1 && lines.back().empty())
+			lines.pop_back();
+		height = std::max(height, lines.size());
+		start = end + 1;
+	}
+	size_t linebytes = 0;
+	for (size_t j = 0; j < height; j++) {
+		if (j > 0) {
+			outraw(p, "\n", 1);
+			linebytes = 0;
+		}
+		for (size_t i = 0; i < cells.size(); i++) {
+			if (i > 0) {
+				outraw(p, "\t", 1);
+				linebytes++;
+			}
+			if (j >= cells[i].size())
+				continue;
+			std::string_view l = cells[i][j];
+			if (rowlineguard(l))
+				outraw(p, "\\&", 2);
+			outraw(p, l.data(), l.size());
+			linebytes += l.size();
+		}
+	}
+	p->column = linebytes;
+}
+
+} // namespace
+
+void rowend(texistate *p, tablerow &r)
+{
+	if (!r.active)
+		return;
+	r.active = false;
+	std::swap(p->out, r.sink);
+	std::string_view row(r.sink.buf.data(), r.sink.len);
+	r.sink.len = 0;
+	if (row.empty())
+		return;
+	if (!r.broken)
+		outraw(p, row.data(), row.size());
+	else
+		rowlines(p, row, r.tabs);
+}
+
+void rownext(texistate *p)
+{
+	tablerow &r = *p->row;
+	rowend(p, r);
+	if (!p->ignoredepth) {
+		outbyte(p, '\n');
+		p->column = 0;
+		p->pendingspace = 0;
+		p->parabreak = 0;
+	}
+	rowbegin(p, r);
+}
+
+// A cell after one of several lines goes on from the end of that cell's
+// first line, as if the row were one line: its first word is owed the
+// space that a row written straight through would give it.
+void outcellsep(texistate *p)
+{
+	if (p->ignoredepth)
+		return;
+	tablerow &r = *p->row;
+	if (r.cellbroken)
+		p->column = r.firstend;
+	r.tabs.push_back(p->out.len);
+	outbyte(p, '\t');
+	p->column++;
+	p->parabreak = 0;
+	r.linestart = p->out.len;
+	r.linecol = p->column;
+	r.cellbroken = false;
 }

@@ -9,9 +9,55 @@
 
 #include "../teximan.h"
 
+namespace {
+
+// Where a display starts decides what it writes.  On a page of its own it
+// writes its block lines.  Inside literal text it has none: its body goes
+// on with that text.  In a table cell it has none either: its body becomes
+// lines of the cell.  (With a line macro open, the block lines stand and
+// the writer refuses them.)
+enum placement { PLACE_OWN, PLACE_LITERAL, PLACE_CELL };
+
+placement displayplace(texistate *p)
+{
+	if (p->listkind == LIST_TABLE)
+		return p->openmacros == 1 && p->row != nullptr ? PLACE_CELL : PLACE_OWN;
+	return p->openmacros == 0 && p->literaldepth != 0 ? PLACE_LITERAL : PLACE_OWN;
+}
+
+// A display's body in a cell starts on a line of its own unless the cell's
+// current line is still empty, and so does the text after it.
+void cellline(texistate *p)
+{
+	tablerow &r = *p->row;
+	if (r.active && p->out.len > r.linestart)
+		outchar(p, '\n');
+}
+
+// The body of a display that writes no block lines, parsed literally up to
+// its @end line, whose newline is consumed unwritten.
+void displaybody(texistate *p, cmdid cmd, size_t &pos, placement place)
+{
+	if (place == PLACE_CELL)
+		cellline(p);
+	p->literaldepth++;
+	parseto(p, pos, cmdtable[cmd].name);
+	p->literaldepth--;
+	skipendline(p, pos);
+	if (place == PLACE_CELL)
+		cellline(p);
+}
+
+} // namespace
+
 // Filled displays.  Only the format variants stay at the left margin.
 void dofilled(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (placement place = displayplace(p); place != PLACE_OWN) {
+		skiptoeol(p, pos, 1);
+		displaybody(p, cmd, pos, place);
+		return;
+	}
 	bool flush = cmd == CMD_format || cmd == CMD_smallformat;
 	outblockmacro(p, flush ? "Bd -filled" : "Bd -filled -offset indent");
 	p->parabreak = 1;
@@ -24,6 +70,11 @@ void dofilled(texistate *p, cmdid cmd, size_t &pos)
 // literal context, where white space is copied rather than filled.
 void doexampleblock(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (placement place = displayplace(p); place != PLACE_OWN) {
+		skiptoeol(p, pos, 1);
+		displaybody(p, cmd, pos, place);
+		return;
+	}
 	outblockmacro(p, "Bd -literal -offset indent");
 	skiptoeol(p, pos, 1);
 	p->literaldepth++;
@@ -35,9 +86,17 @@ void doexampleblock(texistate *p, cmdid cmd, size_t &pos)
 // A quotation's own line is its first text (@quotation Note).  A list or
 // heading inside it may close it early (closequotations); then its end
 // writes nothing.  Only a quotation opened on the page is counted: one
-// opened while output was off keeps its "Qc" as it was.
+// opened while output was off keeps its "Qc" as it was.  Inside literal
+// text or a cell the text of its line, if any, is the first line of its
+// body, and no quotation is counted.
 void doquoteblock(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (placement place = displayplace(p); place != PLACE_OWN) {
+		skipblockline(p, pos);
+		skipblanks(p, pos);
+		displaybody(p, cmd, pos, place);
+		return;
+	}
 	outblockmacro(p, "Qo");
 	const bool counted = !p->ignoredepth;
 	const int outer = p->openquotes;
@@ -90,14 +149,26 @@ void doverbatim(texistate *p, cmdid cmd, size_t &pos)
 	assert(BUF(p, pos) == '\n');
 
 	stepone(p, pos);
-	outblockmacro(p, "Bd -literal -offset indent");
+	const placement place = displayplace(p);
+	if (place == PLACE_OWN)
+		outblockmacro(p, "Bd -literal -offset indent");
+	else if (place == PLACE_CELL)
+		cellline(p);
 	// When the terminator begins with the command line's own newline, the
 	// body is empty and its end lies before its start.
 	if (pos < endpos) {
+		p->literaldepth++;
 		outrange(p, pos, endpos);
+		p->literaldepth--;
 		advanceto(p, pos, endpos);
 	}
-	outblockmacro(p, "Ed");
+	// The newline before the end line is not part of the body.
+	if (place == PLACE_OWN)
+		outblockmacro(p, "Ed");
+	else if (place == PLACE_CELL)
+		cellline(p);
+	else if (p->column != 0)
+		outchar(p, '\n');
 	if (m != nullptr)
 		advanceto(p, pos, endpos + endlinesz);
 }
@@ -118,5 +189,5 @@ void dovertspace(texistate *p, cmdid, size_t &pos)
 void dofloat(texistate *p, cmdid cmd, size_t &pos)
 {
 	skiptoeol(p, pos, 1);
-	parseto(p, pos, cmdtable[cmd].name);
+	parseblock(p, pos, cmdtable[cmd].name, false);
 }

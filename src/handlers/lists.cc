@@ -89,7 +89,7 @@ void dotaglist(texistate *p, cmdid cmd, size_t &pos)
 void dolistitem(texistate *p, cmdid, size_t &pos)
 {
 	if (p->listkind == LIST_TABLE) {
-		outchar(p, '\n');
+		rownext(p);
 		return;
 	}
 	if (p->openmacros)
@@ -119,7 +119,8 @@ void dolistitem(texistate *p, cmdid, size_t &pos)
 // @multitable: a tbl table whose every column is left-aligned.  The body is
 // filled text even inside an example, and it is written as if a line macro
 // were open, so that no row is wrapped or broken and no block can start
-// inside it.
+// inside it.  Each row (the text before the first @item is one too) is held
+// until it ends, since a display in a later cell may give it several lines.
 void docolumntable(texistate *p, cmdid cmd, size_t &pos)
 {
 	int outerkind = p->listkind, outerliteral = p->literaldepth;
@@ -139,8 +140,24 @@ void docolumntable(texistate *p, cmdid cmd, size_t &pos)
 	}
 	outstr(p, ".\n");
 
+	tablerow row;
+	struct rowplace {
+		texistate *p;
+		tablerow *outer;
+		~rowplace() { p->row = outer; }
+	} place{p, p->row};
+	p->row = &row;
 	p->openmacros++;
-	parseto(p, pos, cmdtable[cmd].name);
+	rowbegin(p, row);
+	try {
+		parseto(p, pos, cmdtable[cmd].name);
+	} catch (const texiexit &) {
+		// A run that ends inside the table still writes the row it was
+		// collecting, as far as it goes.
+		rowend(p, row);
+		throw;
+	}
+	rowend(p, row);
 	p->openmacros--;
 	outblockmacro(p, "TE");
 	p->literaldepth = outerliteral;
@@ -151,5 +168,5 @@ void docolumntable(texistate *p, cmdid cmd, size_t &pos)
 void docolumntab(texistate *p, cmdid, size_t &)
 {
 	if (p->listkind == LIST_TABLE)
-		outchar(p, '\t');
+		outcellsep(p);
 }

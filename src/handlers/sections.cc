@@ -73,6 +73,7 @@ void dochapter(texistate *p, cmdid cmd, size_t &pos)
 	const char *macro = headingmacro(p, base);
 	scopecheck(p, macro);
 	closequotations(p);
+	flushnotes(p);
 	headingline(p, macro, pos);
 	p->parabreak = 1;
 }
@@ -84,6 +85,7 @@ void dosubsect(texistate *p, cmdid, size_t &pos)
 	const char *macro = headingmacro(p, 2);
 	scopecheck(p, macro);
 	closequotations(p);
+	flushnotes(p);
 	if (macro == sectmacros[0] || macro == sectmacros[1]) {
 		headingline(p, macro, pos);
 		return;
@@ -97,6 +99,7 @@ void dosubsubsect(texistate *p, cmdid, size_t &pos)
 {
 	const char *macro = headingmacro(p, 3);
 	closequotations(p);
+	flushnotes(p);
 	outparagraph(p);
 	headingline(p, macro, pos);
 	outparagraph(p);

@@ -33,7 +33,7 @@ result flow(const std::string &text, size_t column, bool bulk, bool macroline, i
 	std::string out;
 	loadtext(st, text, out, 256);
 	st.column = column;
-	st.lastout = column % 3 ? 'x' : ' ';
+	st.out.last = column % 3 ? 'x' : ' ';
 	st.openmacros = macroline && !literal;
 	st.listkind = listkind;
 	st.literaldepth = literal;
@@ -71,7 +71,7 @@ result restofline(const std::string &text, size_t column, bool bulk, bool macrol
 	std::string out;
 	loadtext(st, text, out, 256);
 	st.column = column;
-	st.lastout = ' ';
+	st.out.last = ' ';
 	st.openmacros = macroline;
 	st.listkind = listkind;
 	size_t pos = 0;

@@ -63,7 +63,7 @@ const writercase writercases[] = {
 	{"silence writes nothing but spends the space", "word", [](harness &h) { h.st.ignoredepth = 1; h.st.column = 3; h.st.pendingspace = 1; emitword(h.p, h.pos, 0); EXPECT_EQ(h.st.pendingspace, 0); EXPECT_EQ(h.pos, 4u); }, "", 3},
 	{"macro name as an argument is written as text", "Fl x", [](harness &h) { outmacroopen(h.p, "Li"); emitword(h.p, h.pos, 0); }, ".Li \\&Fl", 5},
 	{"macro name run on into a command is not", "Fl@", [](harness &h) { outmacroopen(h.p, "Li"); emitword(h.p, h.pos, 0); }, ".Li Fl", 5},
-	{"macro name in a table row is not", "Fl", [](harness &h) { h.st.listkind = LIST_TABLE; h.st.openmacros = 1; h.st.column = 2; h.st.lastout = ' '; emitword(h.p, h.pos, 0); }, "Fl", 4},
+	{"macro name in a table row is not", "Fl", [](harness &h) { h.st.listkind = LIST_TABLE; h.st.openmacros = 1; h.st.column = 2; h.st.out.last = ' '; emitword(h.p, h.pos, 0); }, "Fl", 4},
 	{"macro name on a text line is not", "Fl", [](harness &h) { outchar(h.p, 'a'); outchar(h.p, ' '); emitword(h.p, h.pos, 0); }, "a Fl", 4},
 	{"punctuation moves onto the macro line", "). x", [](harness &h) { outmacroopen(h.p, "Li"); outtrailpunct(h.p, h.pos); EXPECT_EQ(h.pos, 2u); }, ".Li  ) .", 7},
 	{"punctuation before a letter stays", ".x", [](harness &h) { outmacroopen(h.p, "Li"); outtrailpunct(h.p, h.pos); EXPECT_EQ(h.pos, 0u); }, ".Li ", 3},
