@@ -467,7 +467,7 @@ int texiconvert(const texioptions &opt)
 		}
 		// Every page of the buffer is touched, and a fresh page costs a
 		// fault; larger blocks save no time on large outputs.
-		st.out.buf.resize(size_t{1} << 15);
+		st.out.reserve(size_t{1} << 15);
 		if (opt.file != nullptr) {
 			std::string copy(opt.file);
 			const char *slash = std::strrchr(opt.file, '/');

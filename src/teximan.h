@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -305,10 +306,29 @@ struct texiexit {
 // as its buffer fills; a held sink (a table row, a footnote's text) grows
 // instead, and its bytes go to the page, or to the sink around it, later.
 struct outsink {
-	std::vector<char> buf;
+	struct freer {
+		void operator()(char *b) const { std::free(b); }
+	};
+	std::unique_ptr<char[], freer> buf;
+	size_t cap = 0;    // bytes allocated
 	size_t len = 0;    // bytes written and not yet passed on
 	char last = '\n';  // the last byte written
 	bool held = true;  // false for the page alone
+
+	char *data() const { return buf.get(); }
+	// Room for cap bytes in all.  The buffer is grown in place where the
+	// allocator can, so that a large held row is not briefly held twice.
+	void reserve(size_t n)
+	{
+		if (n <= cap)
+			return;
+		char *b = static_cast<char *>(std::realloc(buf.get(), n));
+		if (b == nullptr)
+			throw std::bad_alloc();
+		(void)buf.release();
+		buf.reset(b);
+		cap = n;
+	}
 };
 
 // A @multitable row being collected.  A row is a list of cells and a cell a
@@ -376,7 +396,7 @@ struct texistate {
 
 	// Where the writer writes: the page, or a buffer held back (a table
 	// row, a footnote's text) while a sinkscope lasts.
-	outsink out{{}, 0, '\n', false};
+	outsink out{{}, 0, 0, '\n', false};
 	tablerow *row = nullptr; // the row of the innermost table being written
 	notestore notes;
 	int outfd = 1;

@@ -51,19 +51,19 @@ void outflush(texistate *p)
 		return;
 	size_t n = p->out.len;
 	p->out.len = 0;
-	writeout(p, p->out.buf.data(), n);
+	writeout(p, p->out.data(), n);
 }
 
 // Room for n more bytes in a held sink: it grows by a share of what it
 // holds, so that filling it stays linear.
 static void outgrow(texistate *p, size_t n)
 {
-	std::vector<char> &b = p->out.buf;
-	size_t want = p->out.len + n;
-	if (want <= b.size())
+	outsink &o = p->out;
+	size_t want = o.len + n;
+	if (want <= o.cap)
 		return;
-	size_t grown = b.size() + b.size() / 2;
-	b.resize(want > grown ? want + 256 : grown);
+	size_t grown = o.cap + o.cap / 2;
+	o.reserve(want > grown ? want + 256 : grown);
 }
 
 static inline void outraw(texistate *p, const char *s, size_t n)
@@ -72,31 +72,31 @@ static inline void outraw(texistate *p, const char *s, size_t n)
 		return;
 	outsink &o = p->out;
 	o.last = s[n - 1];
-	if (o.len + n > o.buf.size()) {
+	if (o.len + n > o.cap) {
 		if (o.held)
 			outgrow(p, n);
 		else {
 			outflush(p);
-			if (n > o.buf.size()) {
+			if (n > o.cap) {
 				writeout(p, s, n);
 				return;
 			}
 		}
 	}
-	std::memcpy(o.buf.data() + o.len, s, n);
+	std::memcpy(o.data() + o.len, s, n);
 	o.len += n;
 }
 
 static inline void outbyte(texistate *p, char c)
 {
 	outsink &o = p->out;
-	if (o.len == o.buf.size()) {
+	if (o.len == o.cap) {
 		if (o.held)
 			outgrow(p, 1);
 		else
 			outflush(p);
 	}
-	o.buf[o.len++] = c;
+	o.data()[o.len++] = c;
 	o.last = c;
 }
 
@@ -792,8 +792,8 @@ inline char *outroom(texistate *p, char *o, char *&base, char *&end)
 		outgrow(p, 4 * OSLACK);
 	else
 		outflush(p);
-	base = p->out.buf.data();
-	end = base + p->out.buf.size();
+	base = p->out.data();
+	end = base + p->out.cap;
 	return base + p->out.len;
 }
 
@@ -802,15 +802,15 @@ inline char *outstart(texistate *p, char *&base, char *&end)
 {
 	if (p->out.held)
 		outgrow(p, 4 * OSLACK);
-	assert(p->out.buf.size() >= 4 * OSLACK);
-	base = p->out.buf.data();
-	end = base + p->out.buf.size();
+	assert(p->out.cap >= 4 * OSLACK);
+	base = p->out.data();
+	end = base + p->out.cap;
 	return base + p->out.len;
 }
 
 inline void outsettle(texistate *p, char *o)
 {
-	p->out.len = static_cast<size_t>(o - p->out.buf.data());
+	p->out.len = static_cast<size_t>(o - p->out.data());
 	if (p->out.len > 0)
 		p->out.last = o[-1];
 }
@@ -1121,21 +1121,24 @@ bool rowlineguard(std::string_view l)
 // Writes a row with a cell of several lines as that many output lines: the
 // j-th line of each cell side by side, nothing for a cell that has fewer,
 // with a tab between cells on every line.  A cell's last line is left out
-// when it is empty and not its only one.
+// when it is empty and not its only one.  Each cell is read once, line by
+// line, however long it is.
 void rowlines(texistate *p, std::string_view row, const std::vector<size_t> &tabs)
 {
-	std::vector<std::vector<std::string_view>> cells(tabs.size() + 1);
+	struct cell {
+		std::string_view rest; // the lines not yet written
+		size_t lines;          // how many remain
+	};
+	std::vector<cell> cells;
 	size_t height = 0;
 	for (size_t i = 0, start = 0; i <= tabs.size(); i++) {
 		size_t end = i < tabs.size() ? tabs[i] : row.size();
-		std::string_view cell = row.substr(start, end - start);
-		std::vector<std::string_view> &lines = cells[i];
-		for (size_t nl; (nl = cell.find('\n')) != std::string_view::npos; cell.remove_prefix(nl + 1))
-			lines.push_back(cell.substr(0, nl));
-		lines.push_back(cell);
-		if (lines.size() > 1 && lines.back().empty())
-			lines.pop_back();
-		height = std::max(height, lines.size());
+		std::string_view c = row.substr(start, end - start);
+		size_t lines = static_cast<size_t>(std::count(c.begin(), c.end(), '\n')) + 1;
+		if (lines > 1 && c.back() == '\n')
+			lines--;
+		cells.push_back({c, lines});
+		height = std::max(height, lines);
 		start = end + 1;
 	}
 	size_t linebytes = 0;
@@ -1149,9 +1152,13 @@ void rowlines(texistate *p, std::string_view row, const std::vector<size_t> &tab
 				outraw(p, "\t", 1);
 				linebytes++;
 			}
-			if (j >= cells[i].size())
+			cell &c = cells[i];
+			if (c.lines == 0)
 				continue;
-			std::string_view l = cells[i][j];
+			c.lines--;
+			size_t nl = c.rest.find('\n');
+			std::string_view l = c.rest.substr(0, nl);
+			c.rest.remove_prefix(nl == std::string_view::npos ? c.rest.size() : nl + 1);
 			if (rowlineguard(l))
 				outraw(p, "\\&", 2);
 			outraw(p, l.data(), l.size());
@@ -1169,7 +1176,7 @@ void rowend(texistate *p, tablerow &r)
 		return;
 	r.active = false;
 	std::swap(p->out, r.sink);
-	std::string_view row(r.sink.buf.data(), r.sink.len);
+	std::string_view row(r.sink.data(), r.sink.len);
 	r.sink.len = 0;
 	if (row.empty())
 		return;

@@ -38,7 +38,7 @@ void dofootnote(texistate *p, cmdid cmd, size_t &pos)
 	const size_t slot = number - n.first;
 	if (n.texts.size() <= slot)
 		n.texts.resize(slot + 1);
-	n.texts[slot].assign(text.buf.data(), text.len);
+	n.texts[slot].assign(text.data(), text.len);
 }
 
 // The notes numbered so far, as a tag list with "[N]" tags.  Nothing is

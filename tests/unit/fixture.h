@@ -15,7 +15,7 @@
 // Diagnostics are discarded.
 inline void loadtext(texistate &st, std::string_view text, std::string &out, size_t obuf = 64)
 {
-	st.out.buf.resize(obuf);
+	st.out.reserve(obuf);
 	st.outcapture = &out;
 	st.errf = nullptr;
 	texiinput &in = st.inputs[0];
