@@ -781,10 +781,13 @@ inline char *specialbyte(char *o, const char *&s, const char *e, size_t &column)
 // buffer (base and end).
 constexpr size_t OSLACK = 16;
 
-inline char *outroom(texistate *p, char *o, char *&base, char *&end)
+struct outcursor {
+	char *o, *base, *end;
+};
+
+// Room for the next step of a bulk writer, at o of the sink's buffer.
+[[gnu::noinline]] outcursor outmore(texistate *p, char *o, char *base)
 {
-	if (static_cast<size_t>(end - o) >= 2 * OSLACK)
-		return o;
 	p->out.len = static_cast<size_t>(o - base);
 	if (o > base)
 		p->out.last = o[-1];
@@ -793,9 +796,9 @@ inline char *outroom(texistate *p, char *o, char *&base, char *&end)
 	else
 		outflush(p);
 	base = p->out.data();
-	end = base + p->out.cap;
-	return base + p->out.len;
+	return {base + p->out.len, base, base + p->out.cap};
 }
+
 
 // The buffer of the sink, with room for a first step.
 inline char *outstart(texistate *p, char *&base, char *&end)
@@ -862,7 +865,12 @@ static void runtext(texistate *p, size_t &pos)
 	char *o = outstart(p, obase, oend);
 
 	while (s < e) {
-		o = outroom(p, o, obase, oend);
+		if (static_cast<size_t>(oend - o) < 2 * OSLACK) {
+			outcursor c = outmore(p, o, obase);
+			o = c.o;
+			obase = c.base;
+			oend = c.end;
+		}
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = rc.cls[c];
 		if (line && c == '\n')
@@ -1009,7 +1017,12 @@ void literalrun(texistate *p, size_t &pos)
 	char *o = outstart(p, obase, oend);
 	newlines nl;
 	while (s < e) {
-		o = outroom(p, o, obase, oend);
+		if (static_cast<size_t>(oend - o) < 2 * OSLACK) {
+			outcursor c = outmore(p, o, obase);
+			o = c.o;
+			obase = c.base;
+			oend = c.end;
+		}
 		unsigned char c = static_cast<unsigned char>(*s);
 		unsigned char cls = runbytes.cls[c];
 		if (cls == STOP)
