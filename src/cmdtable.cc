@@ -200,7 +200,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ dodiacritic,     "ringaccent"           }, // 187
 	{ dofont,          "samp"                 }, // 188
 	{ dofont,          "sansserif"            }, // 189
-	{ doplaingroup,    "sc"                   }, // 190
+	{ dosmallcaps,     "sc"                   }, // 190
 	{ dochapter,       "section"              }, // 191
 	{ dovariable,      "set"                  }, // 192
 	{ doskipline,      "setchapternewpage"    }, // 193

@@ -30,10 +30,12 @@ void strayb(texistate *p, size_t &pos)
 }
 
 // Words in the body of a group or block: in bulk where they are written,
-// one at a time where they are not.
+// one at a time where they are not.  Code and small capitals go word by
+// word too: they are short, and their quotes, punctuation and letters are
+// written otherwise than running text's.
 void textorword(texistate *p, size_t &pos)
 {
-	if (p->ignoredepth || (p->literaldepth && p->openmacros))
+	if (p->ignoredepth || p->codedepth || p->scdepth || (p->literaldepth && p->openmacros))
 		emitword(p, pos, 0);
 	else if (p->literaldepth)
 		literalrun(p, pos);
@@ -231,7 +233,7 @@ void parserestofline(texistate *p, size_t &pos)
 			strayb(p, pos);
 			break;
 		default:
-			if (c == '\n' || p->ignoredepth || p->literaldepth) {
+			if (c == '\n' || p->ignoredepth || p->literaldepth || p->codedepth || p->scdepth) {
 				// At a newline this only settles the owed space.
 				emitword(p, pos, 0);
 				break;

@@ -384,6 +384,8 @@ struct texistate {
 	int ignoredepth = 0;
 	int literaldepth = 0;
 	int openquotes = 0; // quotations whose "Qo" is written and whose "Qc" is owed
+	int codedepth = 0;  // groups of code commands open: quotes and punctuation as typed
+	int scdepth = 0;    // groups of @sc open: letters in capitals
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
 	bool topseen = false;    // @top has switched the output on
@@ -541,7 +543,7 @@ void outheld(texistate *p, const char *s, size_t n);
 // the place around it gets back afterwards.
 struct flowstate {
 	size_t column;
-	int listkind, openmacros, pendingspace, parabreak, literaldepth, openquotes;
+	int listkind, openmacros, pendingspace, parabreak, literaldepth, openquotes, codedepth, scdepth;
 	tablerow *row;
 };
 
@@ -660,6 +662,7 @@ void doverb(texistate *, cmdid, size_t &);
 void dounicode(texistate *, cmdid, size_t &);
 void dosupsub(texistate *, cmdid, size_t &);
 void doerrormsg(texistate *, cmdid, size_t &);
+void dosmallcaps(texistate *, cmdid, size_t &);
 void doinlinecond(texistate *, cmdid, size_t &);
 // Whether the braced group that follows pos (after white space) holds a
 // space, tab or newline before the "}" that balances its "{".

@@ -432,16 +432,41 @@ constexpr struct argendclass {
 
 // Bytes inside a word that are not written as they stand, on a text line
 // and on a macro line.
+// Quotes are special where pairs of them become typographic quotes: not in
+// code or literal text, where they are written as typed.
 struct wordspecialclass {
 	bool special[256];
-	constexpr explicit wordspecialclass(bool macroline) : special{}
+	constexpr explicit wordspecialclass(bool macroline, bool typed) : special{}
 	{
-		for (unsigned char c : {'\\', '`', '\''})
-			special[c] = true;
+		special[static_cast<unsigned char>('\\')] = true;
+		special[static_cast<unsigned char>('`')] = !typed;
+		special[static_cast<unsigned char>('\'')] = !typed;
 		special[static_cast<unsigned char>('"')] = macroline;
 	}
 };
-constexpr wordspecialclass wordspecial(false), macrowordspecial(true);
+constexpr wordspecialclass wordspecial[2][2] = {
+	{wordspecialclass(false, false), wordspecialclass(false, true)},
+	{wordspecialclass(true, false), wordspecialclass(true, true)},
+};
+
+// The characters that mdoc takes for delimiters when one stands alone as
+// an argument, and moves out of the macro.
+constexpr struct delimclass {
+	bool is[256];
+	constexpr delimclass() : is{}
+	{
+		for (unsigned char c : {'.', ',', ':', ';', '(', ')', '[', ']', '?', '!', '|'})
+			is[c] = true;
+	}
+} delimiters;
+
+bool onlydelimiters(const char *s, size_t n)
+{
+	for (size_t i = 0; i < n; i++)
+		if (!delimiters.is[static_cast<unsigned char>(s[i])])
+			return false;
+	return true;
+}
 
 // The names of the mdoc macros.  A formatter reads such a word as a call of
 // the macro when it stands as an argument on a macro line.
@@ -542,13 +567,28 @@ void emitword(texistate *p, size_t &pos, char delim)
 
 	if (!p->ignoredepth) {
 		const bool macroline = quoteline(p);
-		const bool *special = macroline ? macrowordspecial.special : wordspecial.special;
+		// Code and literal text keep their quotes as typed.
+		const bool typed = p->codedepth || p->literaldepth;
+		const bool *special = wordspecial[macroline][typed].special;
+		// Small capitals are written as capitals; what is checked below is
+		// the word as it is written.
+		std::string caps;
+		if (p->scdepth) {
+			caps.assign(s, n);
+			for (char &c : caps)
+				if (c >= 'a' && c <= 'z')
+					c = static_cast<char>(c - 'a' + 'A');
+			s = caps.data();
+		}
 		// A word that is a whole argument of a macro line and names an mdoc
-		// macro would be called as that macro.
+		// macro would be called as that macro; a word of code made of
+		// delimiters alone would be moved out of its macro.
 		if (macroline && p->out.last == ' ' &&
-		    (n == avail || argend.end[static_cast<unsigned char>(s[n])]) && ismdocmacro(s, n))
+		    (n == avail || argend.end[static_cast<unsigned char>(in.text.at(pos)[n])]) && ismdocmacro(s, n))
 			outraw(p, "\\&", 2);
-		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\''))
+		else if (macroline && p->codedepth && onlydelimiters(s, n))
+			outraw(p, "\\&", 2);
+		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\'' && !typed))
 			outraw(p, "\\&", 2);
 		size_t i = 0, col = 0;
 		while (i < n) {
@@ -704,7 +744,8 @@ const char *ordinaryspan(const char *s, const char *lim)
 }
 
 // The end of the bytes from s that literal text copies as they stand, at
-// most lim: all but stops, specials and newlines.
+// most lim: all but commands, braces, backslashes and newlines.  Quotes
+// are written as typed there.
 inline const char *literalspan(const char *s, const char *lim)
 {
 #ifdef __SSE2__
@@ -713,15 +754,13 @@ inline const char *literalspan(const char *s, const char *lim)
 		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
 		__m128i m = _mm_or_si128(eq('\n'), eq('@'));
 		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
-		m = _mm_or_si128(m, _mm_or_si128(eq('\\'), eq('`')));
-		m = _mm_or_si128(m, eq('\''));
+		m = _mm_or_si128(m, eq('\\'));
 		if (unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m)))
 			return s + __builtin_ctz(stop);
 		s += 16;
 	}
 #endif
-	while (s < lim && *s != '\n' && runbytes.cls[static_cast<unsigned char>(*s)] != STOP &&
-	       runbytes.cls[static_cast<unsigned char>(*s)] != SPECIAL)
+	while (s < lim && *s != '\n' && *s != '\\' && runbytes.cls[static_cast<unsigned char>(*s)] != STOP)
 		s++;
 	return s;
 }
@@ -1035,11 +1074,11 @@ void literalrun(texistate *p, size_t &pos)
 			nl.last = s++;
 			continue;
 		}
-		if (column == 0 && (c == '.' || (c == '\'' && !(s + 1 < e && s[1] == '\'')))) {
+		if (column == 0 && (c == '.' || c == '\'')) {
 			*o++ = '\\';
 			*o++ = '&';
 		}
-		if (cls != SPECIAL) {
+		if (c != '\\') {
 			size_t room = static_cast<size_t>(oend - o) - OSLACK;
 			const char *x = literalspan(s + 1, static_cast<size_t>(e - s) < room ? e : s + room);
 			std::memcpy(o, s, static_cast<size_t>(x - s));
@@ -1068,7 +1107,7 @@ sinkscope::sinkscope(texistate *p, outsink &sink, bool fresh) : p_(p), sink_(sin
 	if (!fresh)
 		return;
 	saved_ = {p->column, p->listkind, p->openmacros, p->pendingspace, p->parabreak,
-	    p->literaldepth, p->openquotes, p->row};
+	    p->literaldepth, p->openquotes, p->codedepth, p->scdepth, p->row};
 	p->column = 0;
 	p->listkind = LIST_NONE;
 	p->openmacros = 0;
@@ -1076,6 +1115,8 @@ sinkscope::sinkscope(texistate *p, outsink &sink, bool fresh) : p_(p), sink_(sin
 	p->parabreak = 1;
 	p->literaldepth = 0;
 	p->openquotes = 0;
+	p->codedepth = 0;
+	p->scdepth = 0;
 	p->row = nullptr;
 }
 
@@ -1091,6 +1132,8 @@ sinkscope::~sinkscope()
 	p_->parabreak = saved_.parabreak;
 	p_->literaldepth = saved_.literaldepth;
 	p_->openquotes = saved_.openquotes;
+	p_->codedepth = saved_.codedepth;
+	p_->scdepth = saved_.scdepth;
 	p_->row = saved_.row;
 }
 

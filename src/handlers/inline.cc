@@ -23,28 +23,29 @@ namespace {
 struct fontrow {
 	cmdid cmd;
 	const char *macro; // null: the text goes out bare
+	bool code;         // its quotes and punctuation are written as typed
 };
 
 constexpr fontrow fonts[] = {
-	{CMD_asis, nullptr},
-	{CMD_b, "Sy"},
-	{CMD_cite, "Em"},
-	{CMD_code, "Li"},
-	{CMD_command, "Xr"},
-	{CMD_dfn, "Em"},
-	{CMD_emph, "Em"},
-	{CMD_env, "Ev"},
-	{CMD_file, "Pa"},
-	{CMD_i, "Em"},
-	{CMD_kbd, "Li"},
-	{CMD_option, "Op"},
-	{CMD_r, nullptr},
-	{CMD_samp, "Li"},
-	{CMD_sansserif, nullptr},
-	{CMD_slanted, "Em"},
-	{CMD_strong, "Sy"},
-	{CMD_t, "Li"},
-	{CMD_var, "Va"},
+	{CMD_asis, nullptr, false},
+	{CMD_b, "Sy", false},
+	{CMD_cite, "Em", false},
+	{CMD_code, "Li", true},
+	{CMD_command, "Xr", true},
+	{CMD_dfn, "Em", false},
+	{CMD_emph, "Em", false},
+	{CMD_env, "Ev", true},
+	{CMD_file, "Pa", true},
+	{CMD_i, "Em", false},
+	{CMD_kbd, "Li", true},
+	{CMD_option, "Li", true},
+	{CMD_r, nullptr, false},
+	{CMD_samp, "Ql", true},
+	{CMD_sansserif, nullptr, false},
+	{CMD_slanted, "Em", false},
+	{CMD_strong, "Sy", false},
+	{CMD_t, "Li", true},
+	{CMD_var, "Va", false},
 };
 
 // One row per reference command: the words written before the macro (the
@@ -77,7 +78,8 @@ constexpr std::string_view fontmacro(cmdid cmd)
 
 static_assert(std::size(fonts) == 19 && std::size(refs) == 7);
 static_assert(fontmacro(CMD_asis).empty() && fontmacro(CMD_r).empty() && fontmacro(CMD_sansserif).empty());
-static_assert(fontmacro(CMD_command) == "Xr" && fontmacro(CMD_option) == "Op" && fontmacro(CMD_var) == "Va");
+static_assert(fontmacro(CMD_command) == "Xr" && fontmacro(CMD_option) == "Li" && fontmacro(CMD_var) == "Va");
+static_assert(fontmacro(CMD_samp) == "Ql" && fonts[fontindex[CMD_samp]].code && !fonts[fontindex[CMD_var]].code);
 static_assert(std::string_view(refs[refindex[CMD_pxref]].text) == "see Section");
 static_assert(std::string_view(refs[refindex[CMD_email]].macro) == "Mt" && refs[refindex[CMD_url]].text == nullptr);
 
@@ -233,12 +235,29 @@ bool groupholdswhite(texistate *p, size_t pos)
 	return !closed && i < avail;
 }
 
+namespace {
+
+// The group of a code command, with or without its macro: its quotes and
+// lone punctuation are written as typed.
+struct codegroup {
+	texistate *p;
+	int on;
+	codegroup(texistate *st, bool code) : p(st), on(code) { p->codedepth += on; }
+	~codegroup() { p->codedepth -= on; }
+	codegroup(const codegroup &) = delete;
+	codegroup &operator=(const codegroup &) = delete;
+};
+
+} // namespace
+
 // A font command puts its group on a line macro.  Literal blocks and table
 // rows are not macro lines, so there the text goes out without the font.
 void dofont(texistate *p, cmdid cmd, size_t &pos)
 {
 	assert(fontindex[cmd] != NOROW);
-	const char *macro = fonts[fontindex[cmd]].macro;
+	const fontrow &f = fonts[fontindex[cmd]];
+	const char *macro = f.macro;
+	codegroup code(p, f.code);
 	if (macro == nullptr || p->literaldepth || p->listkind == LIST_TABLE) {
 		parsegroup(p, pos);
 		return;
@@ -251,9 +270,22 @@ void dofont(texistate *p, cmdid cmd, size_t &pos)
 		macro = fonts[fontindex[CMD_code]].macro;
 	outmacroopen(p, macro);
 	p->pendingspace = 0;
+	const size_t start = p->column;
 	parsegroup(p, pos);
+	// An empty sample is an empty pair of quotes: "Ql" with no argument
+	// is not one.
+	if (cmd == CMD_samp && p->column == start)
+		outstr(p, "\\&");
 	outtrailpunct(p, pos);
 	outmacroclose(p);
+}
+
+// @sc: small capitals, which a page writes as capitals.
+void dosmallcaps(texistate *p, cmdid, size_t &pos)
+{
+	p->scdepth++;
+	parsegroup(p, pos);
+	p->scdepth--;
 }
 
 // A link or cross reference: its fixed words, then its first argument on a
