@@ -1242,16 +1242,18 @@ void rowend(texistate *p, tablerow &r)
 		rowlines(p, row, r.tabs);
 }
 
+// While output is off (the table's own prototypes, an argument thrown
+// away) an item writes nothing and a row goes on.
 void rownext(texistate *p)
 {
+	if (p->ignoredepth || p->row == nullptr)
+		return;
 	tablerow &r = *p->row;
 	rowend(p, r);
-	if (!p->ignoredepth) {
-		outbyte(p, '\n');
-		p->column = 0;
-		p->pendingspace = 0;
-		p->parabreak = 0;
-	}
+	outbyte(p, '\n');
+	p->column = 0;
+	p->pendingspace = 0;
+	p->parabreak = 0;
 	rowbegin(p, r);
 }
 
@@ -1260,7 +1262,7 @@ void rownext(texistate *p)
 // space that a row written straight through would give it.
 void outcellsep(texistate *p)
 {
-	if (p->ignoredepth)
+	if (p->ignoredepth || p->row == nullptr)
 		return;
 	tablerow &r = *p->row;
 	if (r.cellbroken)
