@@ -217,6 +217,15 @@ private:
 	char before_ = 0;   // the byte at origin_ - 1
 };
 
+// Where the lines of an input put together from pieces of files come from
+// (a section of a program's page): from the input's line `line` on, the
+// lines of `file` from `fileline` on.  Diagnostics name those places.
+struct texiorigin {
+	size_t line = 0;
+	size_t fileline = 0;
+	std::string_view file;
+};
+
 // One entry of the input stack.
 struct texiinput {
 	inputkind kind = INPUT_FILE;
@@ -225,6 +234,9 @@ struct texiinput {
 	size_t col = 0;   // zero-based column: bytes since the last newline
 	textbuf text;
 	size_t splicerem = 0; // inserted bytes still ahead of the position
+	// Null for a file's own text; else the places its lines come from, by
+	// line, owned by whoever pushed the input.
+	const std::vector<texiorigin> *origins = nullptr;
 
 	// The current expansion run: expansions inserted since a byte of this
 	// input's own text was last consumed.  Own bytes are the only ones that
@@ -396,7 +408,12 @@ inline char BUF(texistate *p, size_t pos) { return TOP(p).text.byte(pos); }
 inline const char *BUFAT(texistate *p, size_t pos) { return TOP(p).text.at(pos); }
 
 std::vector<std::string> makeincdirs(const char *dir, const char *list);
+// Reads the whole file at path into text: 0, or the errno of the failure,
+// with `named` false when the failure is not the file's (memory).
+int texireadfile(const char *path, textbuf &text, bool &named);
 void loadfile(texistate *p, const char *path, int parse);
+// Reads all of standard input (or the bytes standing in for it) as input 0.
+void readstdin(texistate *p, int fd, const std::string_view *data);
 void parsestdin(texistate *p, int fd, const std::string_view *data);
 void texifilepop(texistate *p);
 void texifree(texistate *p);
@@ -434,6 +451,9 @@ const char *texifind(const char *s, size_t n, std::string_view tok);
 void texiwarning(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
 // A warning positioned at a place read earlier (a command's "@").
 void texiwarningat(texistate *p, const texipos &at, const char *fmt, ...) TEXI_PRINTF(3, 4);
+// A warning at a place of a file that need not be open any more.
+void texiwarningin(texistate *p, std::string_view file, const texipos &at, const char *fmt, ...)
+    TEXI_PRINTF(4, 5);
 // The time of the run broken down, as UTC or local time; false when the C
 // library cannot.
 bool texitime(texistate *p, std::tm &tm);
@@ -576,5 +596,8 @@ void dodefinition(texistate *, cmdid, size_t &);
 void dodefblock(texistate *, cmdid, size_t &);
 
 // File inclusion.
+// Reads the name of an @include line from pos and finds its file: the path,
+// or an empty path and the message the include would fail with.
+std::string texiincludepath(texistate *p, size_t &pos, std::string &err);
 void doincludefile(texistate *, cmdid, size_t &);
 void doverbatimfile(texistate *, cmdid, size_t &);
