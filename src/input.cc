@@ -497,7 +497,10 @@ int texiconvert(const texioptions &opt)
 	st.errf = opt.errf;
 
 	int status = 1;
+	const bool pagemode = opt.page != nullptr || opt.listpages;
 	try {
+		if (pagemode)
+			texipageoptions(p, opt);
 		// A date given by the build makes the page the same bytes on every
 		// run; one that cannot be read stops the run before any output.
 		st.runtime = std::time(nullptr);
@@ -512,7 +515,10 @@ int texiconvert(const texioptions &opt)
 		// Every page of the buffer is touched, and a fresh page costs a
 		// fault; larger blocks save no time on large outputs.
 		st.obuf.resize(size_t{1} << 15);
-		if (opt.file != nullptr) {
+		if (pagemode) {
+			texipage(p, opt);
+			status = 0;
+		} else if (opt.file != nullptr) {
 			std::string copy(opt.file);
 			const char *slash = std::strrchr(opt.file, '/');
 			std::string base(slash ? slash + 1 : opt.file);

@@ -319,6 +319,14 @@ constexpr size_t MAXRUNEXPANSIONS = 100000;
 constexpr size_t MAXRUNBYTES = 16u << 20;
 constexpr size_t WRAPCOLUMN = 73;
 
+// The few rules that differ inside one program's page (-m), read where they
+// apply; all off for the whole-manual page.
+struct texipolicy {
+	// The page's prologue is written before its sections: @top is one
+	// more heading.
+	bool topheading = false;
+};
+
 struct texistate {
 	texistate() = default;
 	texistate(const texistate &) = delete;
@@ -347,6 +355,7 @@ struct texistate {
 	bool topseen = false;    // @top has switched the output on
 	texipos cmdat;           // where the "@" of the command last dispatched stands
 	groupmarks cmdgroups;
+	texipolicy policy;
 
 	// The time of the run, read once: the page's date and @today.
 	std::time_t runtime = 0;
@@ -381,7 +390,8 @@ inline std::string_view trimblanks(std::string_view s)
 
 // ---------------------------------------------------------------------------
 // Running the converter.  main parses the command line and calls texiconvert,
-// which returns the exit status: 0 after @bye, 1 otherwise.
+// which returns the exit status: 0 after @bye (or, for one program's page,
+// once the page is written), 1 otherwise.
 
 struct texioptions {
 	const char *file = nullptr;    // the document, or null to read standard input
@@ -393,9 +403,24 @@ struct texioptions {
 	std::string *outcapture = nullptr; // collect the page here instead of outfd
 	std::FILE *errf = stderr;          // null discards diagnostics
 	const char *sourcedate = nullptr;  // SOURCE_DATE_EPOCH, when it is set
+
+	// One program's page from the manual's "@c man" ranges, or the list of
+	// its pages.  The values are checked by the converter, in this order.
+	const char *prog = "teximan";      // the display name, for those checks
+	const char *page = nullptr;        // -m: the page key
+	std::vector<const char *> defines; // -D name[=value], in order
+	const char *name = nullptr;        // -n: the program's name, if not the key
+	const char *release = nullptr;     // -r
+	const char *section = nullptr;     // -s; default 1
+	bool listpages = false;            // -l
 };
 
 int texiconvert(const texioptions &opt);
+// One program's page (-m) or the list of a manual's pages (-l): the options'
+// values checked before anything else, then the run, which ends by
+// returning (the page written) or by a texiexit.
+void texipageoptions(texistate *p, const texioptions &opt);
+void texipage(texistate *p, const texioptions &opt);
 
 // ---------------------------------------------------------------------------
 // Input stack, positions and diagnostics.
