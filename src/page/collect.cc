@@ -62,6 +62,7 @@ struct reader {
 	pageplace begun;      // and its begin line
 	bool stop = false;    // @bye outside a range
 	size_t ranges = 0;    // kept so far
+	bool runaway = false; // the files open reached their limit
 };
 
 void readinput(reader &r);
@@ -170,7 +171,12 @@ void include(reader &r, size_t linestart, size_t lineno)
 		texiwarning(p, "%s: skipped", err.c_str());
 		return;
 	}
-	if (p->filepos == MAXINPUTS) {
+	// Files that include themselves reach the limit of files open.  Once
+	// they do, no include is followed until the reading is back in the
+	// document: a file that includes itself twice would otherwise be read
+	// an exponential number of times.
+	if (p->filepos == MAXINPUTS || r.runaway) {
+		r.runaway = true;
 		texiwarning(p, "too many open files: skipped");
 		return;
 	}
@@ -191,6 +197,8 @@ void include(reader &r, size_t linestart, size_t lineno)
 	p->filepos++;
 	readinput(r);
 	texifilepop(p);
+	if (p->filepos == 1)
+		r.runaway = false;
 }
 
 void readline(reader &r, std::string_view l, size_t linestart, std::string_view file, size_t lineno)
