@@ -288,9 +288,14 @@ bool joins(const formtoken &a, const formtoken &b)
 
 // A word as an argument of a macro line: escaped, and guarded where mdoc
 // would read it as a delimiter or a macro.  The blanks of an @var group
-// separate arguments.
+// separate arguments; an empty group is an empty argument, not none
+// (mdoc writes "file ..." for an "Ar" without one).
 void argument(std::string &line, std::string_view w)
 {
+	if (w.empty()) {
+		line += "\\&";
+		return;
+	}
 	size_t start = 0;
 	for (;;) {
 		size_t sp = w.find(' ', start);

@@ -146,6 +146,7 @@ const formcase formcases[] = {
 	{"words read as macros or delimiters are guarded", FORMUNNAMED, "@var{Op} ( @option{-} @option{--} @var{a\\\"}",
 	    "Ar \\&Op\nNo \\&(\nFl\nFl -\nAr a\\e\\(dq\n"},
 	{"bars and ellipses start no macro", FORMUNNAMED, "| @dots{}", "No |\nNo ...\n"},
+	{"an empty argument", FORMUNNAMED, "@var{} @var{ }", "Ar \\&\nAr \\&\n"},
 	{"line commands of option lists are ignored", FORMUNNAMED, "@option{-c} @gol\n@option{-S}@gol{}",
 	    "Fl c\nFl S\n"},
 	{"a bracket left open is closed at the end", FORMNAMED, "p [@option{-a} [@var{b}", "Nm\nOp Fl a Oo Ar b Oc\n", "",
