@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <climits>
@@ -173,17 +174,43 @@ const char *texifind(const char *s, size_t n, std::string_view tok)
 // ---------------------------------------------------------------------------
 // Diagnostics
 
-static void diagprefix(texistate *p, const texipos &at, const char *kind)
+// The file and line a place of the innermost input stands for.
+static std::string_view diagfile(texistate *p, size_t &line)
 {
-	const char *name = TOP(p).name.c_str();
+	const texiinput &in = TOP(p);
+	if (in.origins == nullptr || in.origins->empty())
+		return in.name;
+	auto run = std::upper_bound(in.origins->begin(), in.origins->end(), line,
+	    [](size_t l, const texiorigin &o) { return l < o.line; });
+	if (run != in.origins->begin())
+		--run;
+	line = run->fileline + (line - run->line);
+	return run->file;
+}
+
+static void diagprefix(texistate *p, std::string_view file, const texipos &at, const char *kind)
+{
+	int n = file.size() > INT_MAX ? INT_MAX : static_cast<int>(file.size());
+	const char *name = file.data();
 	if (at.splicerem == 0)
-		std::fprintf(p->errf, "%s:%zu:%zu: %s: ", name, at.line + 1, at.col + 1, kind);
+		std::fprintf(p->errf, "%.*s:%zu:%zu: %s: ", n, name, at.line + 1, at.col + 1, kind);
 	else if (kind[0] == 'w')
-		std::fprintf(p->errf, "%s:%zu:%zu (%zuB left in splice): warning: ", name,
+		std::fprintf(p->errf, "%.*s:%zu:%zu (%zuB left in splice): warning: ", n, name,
 		    at.line + 1, at.col + 1, at.splicerem);
 	else
-		std::fprintf(p->errf, "%s:%zu:%zu: (%zuB left in splice): error: ", name,
+		std::fprintf(p->errf, "%.*s:%zu:%zu: (%zuB left in splice): error: ", n, name,
 		    at.line + 1, at.col + 1, at.splicerem);
+}
+
+TEXI_PRINTF(5, 0)
+static void diagnosein(texistate *p, std::string_view file, const texipos &at, const char *kind, const char *fmt,
+    va_list ap)
+{
+	if (p->errf == nullptr)
+		return;
+	diagprefix(p, file, at, kind);
+	std::vfprintf(p->errf, fmt, ap);
+	std::fputc('\n', p->errf);
 }
 
 TEXI_PRINTF(4, 0)
@@ -191,9 +218,9 @@ static void diagnose(texistate *p, const texipos &at, const char *kind, const ch
 {
 	if (p->errf == nullptr)
 		return;
-	diagprefix(p, at, kind);
-	std::vfprintf(p->errf, fmt, ap);
-	std::fputc('\n', p->errf);
+	texipos place = at;
+	std::string_view file = diagfile(p, place.line);
+	diagnosein(p, file, place, kind, fmt, ap);
 }
 
 void texiwarning(texistate *p, const char *fmt, ...)
@@ -209,6 +236,14 @@ void texiwarningat(texistate *p, const texipos &at, const char *fmt, ...)
 	va_list ap;
 	va_start(ap, fmt);
 	diagnose(p, at, "warning", fmt, ap);
+	va_end(ap);
+}
+
+void texiwarningin(texistate *p, std::string_view file, const texipos &at, const char *fmt, ...)
+{
+	va_list ap;
+	va_start(ap, fmt);
+	diagnosein(p, file, at, "warning", fmt, ap);
 	va_end(ap);
 }
 
@@ -258,6 +293,7 @@ void texifilepop(texistate *p)
 	texiinput &in = p->inputs[--p->filepos];
 	in.text.release();
 	in.name.clear();
+	in.origins = nullptr;
 }
 
 namespace {
@@ -286,6 +322,33 @@ ssize_t readall(int fd, char *buf, size_t n)
 
 } // namespace
 
+int texireadfile(const char *path, textbuf &text, bool &named)
+{
+	named = true;
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return errno;
+	fdcloser closer{fd};
+	struct stat st;
+	if (fstat(fd, &st) != 0)
+		return errno;
+	if (st.st_size <= 0)
+		return EINVAL;
+	size_t size = static_cast<size_t>(st.st_size);
+	char *buf = text.grow(size);
+	if (buf == nullptr) {
+		named = false;
+		return ENOMEM;
+	}
+	ssize_t got = readall(fd, buf, size);
+	if (got < 0)
+		return errno;
+	if (got == 0)
+		return EINVAL;
+	text.adopt(static_cast<size_t>(got));
+	return 0;
+}
+
 // Loads the file at path straight into its buffer.  Parse mode pushes it as a
 // new input and parses it to its end; copy mode writes its bytes through the
 // writer, unparsed.
@@ -294,33 +357,11 @@ void loadfile(texistate *p, const char *path, int parse)
 	if (p->filepos == MAXINPUTS)
 		texierror(p, "too many open files");
 
-	int fd = open(path, O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		texisyserr(p, path);
 	textbuf text;
-	{
-		fdcloser closer{fd};
-		struct stat st;
-		if (fstat(fd, &st) != 0)
-			texisyserr(p, path);
-		if (st.st_size <= 0) {
-			errno = EINVAL;
-			texisyserr(p, path);
-		}
-		size_t size = static_cast<size_t>(st.st_size);
-		char *buf = text.grow(size);
-		if (buf == nullptr) {
-			errno = ENOMEM;
-			texisyserr(p, nullptr);
-		}
-		ssize_t got = readall(fd, buf, size);
-		if (got < 0)
-			texisyserr(p, path);
-		if (got == 0) {
-			errno = EINVAL;
-			texisyserr(p, path);
-		}
-		text.adopt(static_cast<size_t>(got));
+	bool named;
+	if (int e = texireadfile(path, text, named)) {
+		errno = e;
+		texisyserr(p, named ? path : nullptr);
 	}
 
 	if (!parse) {
@@ -340,9 +381,7 @@ void loadfile(texistate *p, const char *path, int parse)
 	texifilepop(p);
 }
 
-// Reads all of standard input (or the bytes standing in for it), then parses
-// it as input 0.
-void parsestdin(texistate *p, int fd, const std::string_view *data)
+void readstdin(texistate *p, int fd, const std::string_view *data)
 {
 	assert(p->filepos == 0);
 	texiinput &in = p->inputs[0];
@@ -386,6 +425,11 @@ void parsestdin(texistate *p, int fd, const std::string_view *data)
 		used += static_cast<size_t>(r);
 	}
 	in.text.adopt(used);
+}
+
+void parsestdin(texistate *p, int fd, const std::string_view *data)
+{
+	readstdin(p, fd, data);
 	parseinput(p);
 	texifilepop(p);
 }
@@ -453,7 +497,10 @@ int texiconvert(const texioptions &opt)
 	st.errf = opt.errf;
 
 	int status = 1;
+	const bool pagemode = opt.page != nullptr || opt.listpages;
 	try {
+		if (pagemode)
+			texipageoptions(p, opt);
 		// A date given by the build makes the page the same bytes on every
 		// run; one that cannot be read stops the run before any output.
 		st.runtime = std::time(nullptr);
@@ -468,7 +515,10 @@ int texiconvert(const texioptions &opt)
 		// Every page of the buffer is touched, and a fresh page costs a
 		// fault; larger blocks save no time on large outputs.
 		st.out.reserve(size_t{1} << 15);
-		if (opt.file != nullptr) {
+		if (pagemode) {
+			texipage(p, opt);
+			status = 0;
+		} else if (opt.file != nullptr) {
 			std::string copy(opt.file);
 			const char *slash = std::strrchr(opt.file, '/');
 			std::string base(slash ? slash + 1 : opt.file);

@@ -218,6 +218,15 @@ private:
 	char before_ = 0;   // the byte at origin_ - 1
 };
 
+// Where the lines of an input put together from pieces of files come from
+// (a section of a program's page): from the input's line `line` on, the
+// lines of `file` from `fileline` on.  Diagnostics name those places.
+struct texiorigin {
+	size_t line = 0;
+	size_t fileline = 0;
+	std::string_view file;
+};
+
 // One entry of the input stack.
 struct texiinput {
 	inputkind kind = INPUT_FILE;
@@ -226,6 +235,9 @@ struct texiinput {
 	size_t col = 0;   // zero-based column: bytes since the last newline
 	textbuf text;
 	size_t splicerem = 0; // inserted bytes still ahead of the position
+	// Null for a file's own text; else the places its lines come from, by
+	// line, owned by whoever pushed the input.
+	const std::vector<texiorigin> *origins = nullptr;
 
 	// The current expansion run: expansions inserted since a byte of this
 	// input's own text was last consumed.  Own bytes are the only ones that
@@ -361,6 +373,14 @@ constexpr size_t MAXRUNEXPANSIONS = 100000;
 constexpr size_t MAXRUNBYTES = 16u << 20;
 constexpr size_t WRAPCOLUMN = 73;
 
+// The few rules that differ inside one program's page (-m), read where they
+// apply; all off for the whole-manual page.
+struct texipolicy {
+	// The page's prologue is written before its sections: @top is one
+	// more heading.
+	bool topheading = false;
+};
+
 struct texistate {
 	texistate() = default;
 	texistate(const texistate &) = delete;
@@ -391,6 +411,7 @@ struct texistate {
 	bool topseen = false;    // @top has switched the output on
 	texipos cmdat;           // where the "@" of the command last dispatched stands
 	groupmarks cmdgroups;
+	texipolicy policy;
 
 	// The time of the run, read once: the page's date and @today.
 	std::time_t runtime = 0;
@@ -426,7 +447,8 @@ inline std::string_view trimblanks(std::string_view s)
 
 // ---------------------------------------------------------------------------
 // Running the converter.  main parses the command line and calls texiconvert,
-// which returns the exit status: 0 after @bye, 1 otherwise.
+// which returns the exit status: 0 after @bye (or, for one program's page,
+// once the page is written), 1 otherwise.
 
 struct texioptions {
 	const char *file = nullptr;    // the document, or null to read standard input
@@ -438,9 +460,24 @@ struct texioptions {
 	std::string *outcapture = nullptr; // collect the page here instead of outfd
 	std::FILE *errf = stderr;          // null discards diagnostics
 	const char *sourcedate = nullptr;  // SOURCE_DATE_EPOCH, when it is set
+
+	// One program's page from the manual's "@c man" ranges, or the list of
+	// its pages.  The values are checked by the converter, in this order.
+	const char *prog = "teximan";      // the display name, for those checks
+	const char *page = nullptr;        // -m: the page key
+	std::vector<const char *> defines; // -D name[=value], in order
+	const char *name = nullptr;        // -n: the program's name, if not the key
+	const char *release = nullptr;     // -r
+	const char *section = nullptr;     // -s; default 1
+	bool listpages = false;            // -l
 };
 
 int texiconvert(const texioptions &opt);
+// One program's page (-m) or the list of a manual's pages (-l): the options'
+// values checked before anything else, then the run, which ends by
+// returning (the page written) or by a texiexit.
+void texipageoptions(texistate *p, const texioptions &opt);
+void texipage(texistate *p, const texioptions &opt);
 
 // ---------------------------------------------------------------------------
 // Input stack, positions and diagnostics.
@@ -453,7 +490,12 @@ inline char BUF(texistate *p, size_t pos) { return TOP(p).text.byte(pos); }
 inline const char *BUFAT(texistate *p, size_t pos) { return TOP(p).text.at(pos); }
 
 std::vector<std::string> makeincdirs(const char *dir, const char *list);
+// Reads the whole file at path into text: 0, or the errno of the failure,
+// with `named` false when the failure is not the file's (memory).
+int texireadfile(const char *path, textbuf &text, bool &named);
 void loadfile(texistate *p, const char *path, int parse);
+// Reads all of standard input (or the bytes standing in for it) as input 0.
+void readstdin(texistate *p, int fd, const std::string_view *data);
 void parsestdin(texistate *p, int fd, const std::string_view *data);
 void texifilepop(texistate *p);
 void texifree(texistate *p);
@@ -491,6 +533,9 @@ const char *texifind(const char *s, size_t n, std::string_view tok);
 void texiwarning(texistate *p, const char *fmt, ...) TEXI_PRINTF(2, 3);
 // A warning positioned at a place read earlier (a command's "@").
 void texiwarningat(texistate *p, const texipos &at, const char *fmt, ...) TEXI_PRINTF(3, 4);
+// A warning at a place of a file that need not be open any more.
+void texiwarningin(texistate *p, std::string_view file, const texipos &at, const char *fmt, ...)
+    TEXI_PRINTF(4, 5);
 // The time of the run broken down, as UTC or local time; false when the C
 // library cannot.
 bool texitime(texistate *p, std::tm &tm);
@@ -679,5 +724,8 @@ void dodefinition(texistate *, cmdid, size_t &);
 void dodefblock(texistate *, cmdid, size_t &);
 
 // File inclusion.
+// Reads the name of an @include line from pos and finds its file: the path,
+// or an empty path and the message the include would fail with.
+std::string texiincludepath(texistate *p, size_t &pos, std::string &err);
 void doincludefile(texistate *, cmdid, size_t &);
 void doverbatimfile(texistate *, cmdid, size_t &);

@@ -125,9 +125,14 @@ void dodoctitle(texistate *p, cmdid, size_t &pos)
 // @top switches the output on and writes the prologue, then its own line
 // becomes the first heading.  It does so once: a second @top inside a group
 // whose output is off would otherwise write a second prologue and leave the
-// rest of the page unwritten.
+// rest of the page unwritten.  On a program's page, whose prologue comes
+// before its sections, @top is one more heading.
 void dotopnode(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (p->policy.topheading) {
+		dochapter(p, cmd, pos);
+		return;
+	}
 	if (p->topseen || --p->ignoredepth != 0)
 		texierror(p, "@top command while ignoring");
 	p->topseen = true;
