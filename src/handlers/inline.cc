@@ -254,6 +254,10 @@ struct codegroup {
 // rows are not macro lines, so there the text goes out without the font.
 void dofont(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (p->policy.page != nullptr) {
+		pagefont(p, cmd, pos);
+		return;
+	}
 	assert(fontindex[cmd] != NOROW);
 	const fontrow &f = fonts[fontindex[cmd]];
 	const char *macro = f.macro;

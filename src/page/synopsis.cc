@@ -286,11 +286,13 @@ bool joins(const formtoken &a, const formtoken &b)
 	return a.kind != FORM_OPEN && b.kind != FORM_CLOSE && b.kind != FORM_PUNCT;
 }
 
+} // namespace
+
 // A word as an argument of a macro line: escaped, and guarded where mdoc
 // would read it as a delimiter or a macro.  The blanks of an @var group
 // separate arguments; an empty group is an empty argument, not none
 // (mdoc writes "file ..." for an "Ar" without one).
-void argument(std::string &line, std::string_view w)
+void formargument(std::string &line, std::string_view w)
 {
 	if (w.empty()) {
 		line += "\\&";
@@ -317,8 +319,6 @@ void argument(std::string &line, std::string_view w)
 		start = sp + 1;
 	}
 }
-
-} // namespace
 
 bool formtokens(std::string_view text, formcontext ctx, std::vector<formtoken> &toks, size_t &refused,
     std::string &cmd)
@@ -388,17 +388,27 @@ void formargs(std::string &line, const std::vector<formtoken> &toks, size_t b, s
 			line += "Fl";
 			if (t.word.size() > 1) {
 				line += ' ';
-				argument(line, std::string_view(t.word).substr(1));
+				formargument(line, std::string_view(t.word).substr(1));
 			}
 			break;
 		case FORM_CM:
 		case FORM_AR:
 		case FORM_NO:
 			line += t.kind == FORM_CM ? "Cm " : t.kind == FORM_AR ? "Ar " : "No ";
-			argument(line, t.word);
+			formargument(line, t.word);
 			break;
 		}
 	}
+}
+
+std::string formline(const std::vector<formtoken> &toks)
+{
+	std::string line;
+	formkind k = toks.empty() ? FORM_NO : toks[0].kind;
+	if (k == FORM_BAR || k == FORM_ELLIPSIS || k == FORM_PUNCT)
+		line = "No";
+	formargs(line, toks, 0, toks.size());
+	return line;
 }
 
 std::vector<std::string> formlines(const std::vector<formtoken> &toks)
@@ -455,8 +465,9 @@ std::string_view firstword(std::string_view l, size_t &i)
 	return w;
 }
 
-// A line's @value{X} replaced by the value of X, where X is set.
-std::string values(texistate *p, std::string_view l)
+} // namespace
+
+std::string pagevalues(texistate *p, std::string_view l)
 {
 	std::string out;
 	for (size_t i = 0; i < l.size();) {
@@ -480,6 +491,8 @@ std::string values(texistate *p, std::string_view l)
 	}
 	return out;
 }
+
+namespace {
 
 // The lines of a buffer, as the grammar reads them: comments, index
 // entries, @ignore blocks and the lines of displays that frame a synopsis
@@ -532,7 +545,7 @@ void filter(texistate *p, const pagebuffer &b, std::vector<synline> &out)
 			continue;
 		}
 		const texiorigin &o = b.origins[run];
-		out.push_back({values(p, line), o.file, o.fileline + (l - o.line)});
+		out.push_back({pagevalues(p, line), o.file, o.fileline + (l - o.line)});
 	}
 }
 
