@@ -589,6 +589,9 @@ void outmacroopen(texistate *p, const char *name);
 // after them; closed by outmacroclose.
 void outmacroargs(texistate *p, std::string_view args);
 void outmacroclose(texistate *p);
+// The line of an inline macro just closed, opened again to go on (a held
+// place only); false where the last line is no such line.
+bool outreopen(texistate *p);
 void outblockmacro(texistate *p, const char *text);
 void outparagraph(texistate *p);
 void outtrailpunct(texistate *p, size_t &pos);

@@ -327,6 +327,28 @@ void outmacroargs(texistate *p, std::string_view args)
 	p->pendingspace = 0;
 }
 
+bool outreopen(texistate *p)
+{
+	static constexpr std::string_view inline_[] = {"Ar", "Cm", "Em", "Ev", "Fl", "Ic", "Li", "Lk", "Mt", "Nm",
+	    "No", "Pa", "Ql", "Sy", "Xr"};
+	outsink &o = p->out;
+	if (p->ignoredepth || p->openmacros != 0 || p->column != 0 || !o.held || o.len < 4 ||
+	    o.data()[o.len - 1] != '\n')
+		return false;
+	std::string_view held(o.data(), o.len - 1);
+	size_t start = held.rfind('\n') + 1; // npos + 1: the first line
+	std::string_view line = held.substr(start);
+	if (line.size() < 3 || line[0] != '.' ||
+	    std::find(std::begin(inline_), std::end(inline_), line.substr(1, 2)) == std::end(inline_) ||
+	    (line.size() > 3 && line[3] != ' '))
+		return false;
+	o.len--;
+	o.last = o.data()[o.len - 1];
+	p->column = line.size();
+	p->openmacros = 1;
+	return true;
+}
+
 // A line macro opened while output was off, on a line whose @top switched
 // it on, has no line to close.
 void outmacroclose(texistate *p)

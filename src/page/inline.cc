@@ -214,9 +214,13 @@ std::string_view wordat(texistate *p, size_t pos)
 // is left for the writer.
 void nsword(texistate *p, size_t pos)
 {
-	outstr(p, " Ns");
+	// An inner macro may have joined it already.
+	const outsink &o = p->out;
+	if (o.len < 3 || std::memcmp(o.data() + o.len - 3, " Ns", 3) != 0)
+		outstr(p, " Ns");
 	p->pendingspace = 1;
-	if (BUF(p, pos) != '@' && delimiterword(wordat(p, pos))) {
+	// The writer guards a delimiter of code itself.
+	if (BUF(p, pos) != '@' && !p->codedepth && delimiterword(wordat(p, pos))) {
 		outstr(p, " \\&");
 		p->pendingspace = 0;
 	}
@@ -395,9 +399,10 @@ bool optiontag(std::string_view t)
 }
 
 // One tag, the rest of an @item or @itemx line, written on the open "It"
-// line after a space.  An option is written by the grammar of forms; a tag
-// that begins with a command keeps that command's macro; another is written
-// as if in the table's format.
+// line after a space.  An option is written by the grammar of forms (or,
+// where the grammar does not read it, as text); a tag that begins with a
+// command keeps that command's macro; another is written as if in the
+// table's format.
 void tag(texistate *p, size_t &pos)
 {
 	skipblanks(p, pos);
@@ -409,7 +414,8 @@ void tag(texistate *p, size_t &pos)
 		skiptoeol(p, pos, 1);
 		return;
 	}
-	if (optiontag(line)) {
+	const bool option = optiontag(line);
+	if (option) {
 		std::vector<formtoken> toks;
 		size_t refused;
 		std::string cmd, text = pagevalues(p, line);
@@ -425,7 +431,8 @@ void tag(texistate *p, size_t &pos)
 	const tagformatrow *f = nullptr;
 	if (p->tagformat != CMD_NONE && tagformatindex[p->tagformat] != NOROW)
 		f = &tagformats[tagformatindex[p->tagformat]];
-	const bool own = !line.empty() && line[0] == '@' && macrocommand(commandat(p, pos));
+	// An option the grammar does not read is text, as the source marks it.
+	const bool own = option || (line[0] == '@' && macrocommand(commandat(p, pos)));
 	if (f == nullptr || f->macro == nullptr || own) {
 		p->pendingspace = 1;
 		parserestofline(p, pos);
@@ -447,9 +454,16 @@ void pagefont(texistate *p, cmdid cmd, size_t &pos)
 	assert(pagefontindex[cmd] != NOROW);
 	const pagefontrow &f = pagefonts[pagefontindex[cmd]];
 	codegroup code(p, f.code);
-	if (f.kind == FONT_PLAIN || p->literaldepth || p->listkind == LIST_TABLE || p->ignoredepth ||
-	    beginswithmacro(p, pos)) {
+	if (f.kind == FONT_PLAIN || p->literaldepth || p->listkind == LIST_TABLE || p->ignoredepth) {
 		parsegroup(p, pos);
+		return;
+	}
+	if (beginswithmacro(p, pos)) {
+		// The inner macro's line ends with the group; what the source
+		// joins to the group goes on it.
+		parsegroup(p, pos);
+		if (pos < BUFSZ(p) && !whitebyte(BUF(p, pos)) && BUF(p, pos) != '}' && outreopen(p))
+			aftergroup(p, pos, code);
 		return;
 	}
 	if (f.kind == FONT_OPTION || (f.dashes && dashword(p, pos))) {
