@@ -21,19 +21,49 @@
 
 // A text is read once from end to end into fresh memory, and filling fresh
 // memory page by page costs the kernel more than converting the text.  So a
-// text of some size gets memory aligned to, and rounded up to, huge pages,
-// with the advice to use them: one fault then fills two megabytes.  Only
-// advice: the same bytes result without it.
+// large text lives in a mapping of its own, aligned to and rounded up to
+// huge pages, with the advice to use them: one fault then fills two
+// megabytes.  Only advice: the same bytes result without it.  A mapping
+// grows by moving its pages, not by copying them, so that a text read from
+// a pipe as it comes is never held twice.
 constexpr size_t HUGEPAGE = size_t{2} << 20;
 constexpr size_t HUGEMIN = size_t{128} << 10;
 
-char *textbuf::grow(size_t cap)
+// A fresh mapping of len bytes (a multiple of HUGEPAGE) aligned to a huge
+// page, or null.
+static char *hugemap(size_t len)
 {
-	assert(live_ == 0 && origin_ == 0);
-	if (cap <= cap_)
-		return data_.get();
-	if (cap < HUGEMIN) {
-		char *b = static_cast<char *>(std::realloc(data_.get(), cap));
+	void *m = mmap(nullptr, len + HUGEPAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (m == MAP_FAILED)
+		return nullptr;
+	char *raw = static_cast<char *>(m);
+	uintptr_t skip = (HUGEPAGE - (reinterpret_cast<uintptr_t>(raw) & (HUGEPAGE - 1))) & (HUGEPAGE - 1);
+	if (skip > 0)
+		(void)munmap(raw, skip);
+	(void)munmap(raw + skip + len, HUGEPAGE - skip);
+	char *b = raw + skip;
+#ifdef MADV_HUGEPAGE
+	(void)madvise(b, len, MADV_HUGEPAGE);
+#endif
+	return b;
+}
+
+void textbuf::freer::operator()(char *b) const
+{
+	if (mapped > 0)
+		(void)munmap(b, mapped);
+	else
+		std::free(b);
+}
+
+// Room for cap bytes, of which the first keep are kept; null when memory
+// runs out, the text unchanged.
+char *textbuf::resize(size_t cap, size_t keep)
+{
+	char *old = data_.get();
+	size_t mapped = data_.get_deleter().mapped;
+	if (cap < HUGEMIN && mapped == 0) {
+		char *b = static_cast<char *>(std::realloc(old, cap));
 		if (b == nullptr)
 			return nullptr;
 		(void)data_.release();
@@ -41,18 +71,32 @@ char *textbuf::grow(size_t cap)
 		cap_ = cap;
 		return b;
 	}
-	size_t rounded = (cap + HUGEPAGE - 1) & ~(HUGEPAGE - 1);
-	char *b = static_cast<char *>(std::aligned_alloc(HUGEPAGE, rounded));
+	size_t len = (cap + HUGEPAGE - 1) & ~(HUGEPAGE - 1);
+	char *b = hugemap(len);
 	if (b == nullptr)
 		return nullptr;
-#ifdef MADV_HUGEPAGE
-	(void)madvise(b, rounded, MADV_HUGEPAGE);
+#ifdef MREMAP_FIXED
+	// The old pages move over the fresh mapping, in place of a copy.
+	if (mapped > 0 && mremap(old, mapped, len, MREMAP_MAYMOVE | MREMAP_FIXED, b) != MAP_FAILED) {
+		(void)data_.release();
+		data_ = {b, freer{len}};
+		cap_ = len;
+		return b;
+	}
 #endif
-	if (size_ > 0)
-		std::memcpy(b, data_.get(), size_);
-	data_.reset(b);
-	cap_ = rounded;
+	if (keep > 0)
+		std::memcpy(b, old, keep);
+	data_ = {b, freer{len}};
+	cap_ = len;
 	return b;
+}
+
+char *textbuf::grow(size_t cap)
+{
+	assert(live_ == 0 && origin_ == 0);
+	if (cap <= cap_)
+		return data_.get();
+	return resize(cap, size_);
 }
 
 void textbuf::adopt(size_t size)
@@ -77,13 +121,12 @@ bool textbuf::insert(size_t pos, const char *s, size_t n)
 		size_t tail = size_ - origin_;
 		size_t extra = tail / 8 > 1024 ? tail / 8 : 1024;
 		size_t add = n - live_ + extra;
-		char *b = static_cast<char *>(std::realloc(data_.get(), cap_ + add));
+		size_t cap = cap_;
+		char *b = resize(cap + add, live_ + tail);
 		if (b == nullptr)
 			return false;
-		(void)data_.release();
-		data_.reset(b);
+		add = cap_ - cap; // a mapping is rounded up
 		std::memmove(b + live_ + add, b + live_, tail);
-		cap_ += add;
 		live_ += add;
 	}
 	live_ -= n;
@@ -95,6 +138,7 @@ bool textbuf::insert(size_t pos, const char *s, size_t n)
 void textbuf::release()
 {
 	data_.reset();
+	data_.get_deleter() = {};
 	cap_ = live_ = origin_ = size_ = 0;
 	before_ = 0;
 }
