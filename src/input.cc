@@ -311,21 +311,75 @@ struct fdcloser {
 	~fdcloser() { close(fd); }
 };
 
-// Reads a whole file into buf (n bytes at most); returns the count read.
-ssize_t readall(int fd, char *buf, size_t n)
+// The most that is read from a pipe or a device: the buffer doubles as it
+// fills, and this is the last size it may take.
+constexpr size_t MAXSTREAM = size_t{1} << 31;
+
+// What a regular file holds from fd's offset on, as it is now; 0 for
+// anything else (a pipe, a terminal, a device) and for a file that says it
+// is empty, which may still give bytes (the files of /proc do).
+size_t regularsize(int fd)
 {
-	size_t got = 0;
-	while (got < n) {
-		ssize_t r = read(fd, buf + got, n - got);
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+		return 0;
+	off_t at = lseek(fd, 0, SEEK_CUR);
+	if (at < 0 || at >= st.st_size)
+		return 0;
+	return static_cast<size_t>(st.st_size - at);
+}
+
+// Reads fd from its offset into text, which must be empty.  A regular file
+// is read up to the size it has now (size, from regularsize), in one read
+// into a buffer of that size: a file that grows meanwhile is taken as it
+// was, one that shrinks as far as it goes, and what is read stays in memory
+// whatever later happens to the file.  Anything else is read to its end
+// into a buffer that doubles as it fills, up to MAXSTREAM bytes.  Returns
+// false with errno set when a read fails, or EFBIG when a stream passes the
+// limit; memory that runs out is std::bad_alloc.
+bool readall(int fd, size_t size, textbuf &text)
+{
+	size_t used = 0;
+	if (size > 0) {
+		char *buf = text.grow(size);
+		if (buf == nullptr)
+			throw std::bad_alloc();
+		while (used < size) {
+			ssize_t r = read(fd, buf + used, size - used);
+			if (r < 0 && errno == EINTR)
+				continue; // an interrupted read is not a failure
+			if (r < 0)
+				return false;
+			if (r == 0)
+				break;
+			used += static_cast<size_t>(r);
+		}
+		text.adopt(used);
+		return true;
+	}
+	for (;;) {
+		size_t cap = text.capacity();
+		if (used == cap) {
+			if (cap >= MAXSTREAM) {
+				errno = EFBIG;
+				return false;
+			}
+			text.adopt(used); // what a larger buffer takes over
+			if (text.grow(cap < 32769 ? 65536 : cap * 2) == nullptr)
+				throw std::bad_alloc();
+			cap = text.capacity();
+		}
+		ssize_t r = read(fd, text.grow(cap) + used, cap - used);
 		if (r < 0 && errno == EINTR)
 			continue;
 		if (r < 0)
-			return -1;
+			return false;
 		if (r == 0)
 			break;
-		got += static_cast<size_t>(r);
+		used += static_cast<size_t>(r);
 	}
-	return static_cast<ssize_t>(got);
+	text.adopt(used);
+	return true;
 }
 
 } // namespace
@@ -333,6 +387,12 @@ ssize_t readall(int fd, char *buf, size_t n)
 // Loads the file at path straight into its buffer.  Parse mode pushes it as a
 // new input and parses it to its end; copy mode writes its bytes through the
 // writer, unparsed.
+//
+// The text is read, not mapped.  A mapping of the file is made of small
+// pages, and on a virtual machine the first touch of each costs a fault in
+// the hypervisor even when the mapping was populated up front: more, over a
+// whole document, than zeroing huge pages and copying the text into them.
+// And a file read whole cannot take the converter down when it shrinks.
 void loadfile(texistate *p, const char *path, int parse)
 {
 	if (p->filepos == MAXINPUTS)
@@ -344,27 +404,13 @@ void loadfile(texistate *p, const char *path, int parse)
 	textbuf text;
 	{
 		fdcloser closer{fd};
-		struct stat st;
-		if (fstat(fd, &st) != 0)
+		if (!readall(fd, regularsize(fd), text))
 			texisyserr(p, path);
-		if (st.st_size <= 0) {
+		// A file without a byte is refused, as a mapping of it would be.
+		if (text.size() == 0) {
 			errno = EINVAL;
 			texisyserr(p, path);
 		}
-		size_t size = static_cast<size_t>(st.st_size);
-		char *buf = text.grow(size);
-		if (buf == nullptr) {
-			errno = ENOMEM;
-			texisyserr(p, nullptr);
-		}
-		ssize_t got = readall(fd, buf, size);
-		if (got < 0)
-			texisyserr(p, path);
-		if (got == 0) {
-			errno = EINVAL;
-			texisyserr(p, path);
-		}
-		text.adopt(static_cast<size_t>(got));
 	}
 
 	if (!parse) {
@@ -395,10 +441,8 @@ void parsestdin(texistate *p, int fd, const std::string_view *data)
 	in.name = "<stdin>";
 	p->filepos = 1; // so that a failure to read is reported against it
 
-	constexpr size_t MAXSTDIN = size_t{1} << 31;
-	size_t used = 0;
 	if (data != nullptr) {
-		if (data->size() >= MAXSTDIN)
+		if (data->size() >= MAXSTREAM)
 			texierror(p, "stdin buffer too long");
 		char *buf = in.text.grow(data->size() > 0 ? data->size() : 1);
 		if (buf == nullptr) {
@@ -406,30 +450,17 @@ void parsestdin(texistate *p, int fd, const std::string_view *data)
 			texisyserr(p, nullptr);
 		}
 		std::memcpy(buf, data->data(), data->size());
-		used = data->size();
-	}
-	while (data == nullptr) {
-		size_t cap = in.text.capacity();
-		if (used == cap) {
-			if (cap >= MAXSTDIN)
+		in.text.adopt(data->size());
+	} else {
+		size_t size = regularsize(fd);
+		if (size >= MAXSTREAM)
+			texierror(p, "stdin buffer too long");
+		if (!readall(fd, size, in.text)) {
+			if (errno == EFBIG)
 				texierror(p, "stdin buffer too long");
-			in.text.adopt(used); // what a larger buffer takes over
-			if (in.text.grow(cap < 32769 ? 65536 : cap * 2) == nullptr) {
-				errno = ENOMEM;
-				texisyserr(p, nullptr);
-			}
-			cap = in.text.capacity();
-		}
-		ssize_t r = read(fd, in.text.grow(cap) + used, cap - used);
-		if (r < 0 && errno == EINTR)
-			continue; // an interrupted read is not a failure
-		if (r < 0)
 			texisyserr(p, nullptr);
-		if (r == 0)
-			break;
-		used += static_cast<size_t>(r);
+		}
 	}
-	in.text.adopt(used);
 	parseinput(p);
 	texifilepop(p);
 }
