@@ -208,8 +208,11 @@ public:
 
 private:
 	struct freer {
-		void operator()(char *b) const { std::free(b); }
+		size_t mapped; // the length of a mapping of its own; 0: from malloc
+		void operator()(char *b) const;
 	};
+	char *resize(size_t cap, size_t keep);
+
 	std::unique_ptr<char[], freer> data_;
 	size_t cap_ = 0;    // bytes allocated
 	size_t live_ = 0;   // physical offset of logical `origin_`
