@@ -120,6 +120,15 @@ enum cmdid : unsigned {
 };
 
 enum listkind { LIST_NONE, LIST_TAG, LIST_ITEM, LIST_TABLE };
+
+// The labels of a numbered list that starts at another number or at a
+// letter, which the page writes itself: the formatter's numbered lists
+// count from 1.
+struct enumlabels {
+	bool on = false; // off: the formatter numbers the items
+	char letter = 0; // the start's letter, or 0 for a number
+	uint64_t start = 0, items = 0;
+};
 enum inputkind { INPUT_FILE, INPUT_STDIN };
 
 struct texistate;
@@ -324,6 +333,7 @@ struct texistate {
 	namedmap<std::shared_ptr<const macrodef>> macros; // first definition of a name wins
 	namedmap<aliasdef> aliases;                // and enclosure commands; first wins
 	int listkind = LIST_NONE;
+	enumlabels enumlabel; // of the innermost list
 	int openmacros = 0;
 	int pendingspace = 0;
 	int parabreak = 0;
