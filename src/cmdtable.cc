@@ -193,7 +193,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ doglyph,         "quoteright"           }, // 180
 	{ dofont,          "r"                    }, // 181
 	{ doshiftsections, "raisesections"        }, // 182
-	{ doplaingroup,    "ref"                  }, // 183
+	{ doreference,     "ref"                  }, // 183
 	{ doskipline,      "refill"               }, // 184
 	{ doglyph,         "registeredsymbol"     }, // 185
 	{ doglyph,         "result"               }, // 186

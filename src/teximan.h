@@ -304,6 +304,27 @@ struct groupmarks {
 	std::vector<size_t> unclosed; // by mark, from `first` back
 };
 
+// What the scan of an argument list that never closes has learnt about the
+// rest of its input, for the lists that begin inside it: at marks every
+// ARGMARK bytes, counted back from the end of the input, the brace depth
+// there and the lowest depth that the rest of the input reaches, after a
+// "}" and at a comma.  A list that is deep enough at a mark neither closes
+// nor meets another of its commas before the end of the input, so its scan
+// stops there.  Counted from the end, a mark stays where it is when text is
+// inserted before it.
+constexpr size_t ARGMARK = 256;
+
+struct argmark {
+	int64_t depth = 0, low = 0, lowcomma = 0;
+	bool paired = false; // the byte at the mark goes with an "@" before it
+};
+
+struct argmarks {
+	size_t filepos = 0; // the input's place on the stack; 0: no marks
+	size_t size = 0;    // the input's length when the marks were made
+	std::vector<argmark> at; // at[k]: ARGMARK * (k + 1) bytes from the end
+};
+
 // How a run ends from any depth: the converter unwinds to its entry, which
 // releases everything and returns the status.
 struct texiexit {
@@ -345,6 +366,7 @@ struct texistate {
 	bool topseen = false;    // @top has switched the output on
 	texipos cmdat;           // where the "@" of the command last dispatched stands
 	groupmarks cmdgroups;
+	argmarks listargs;
 
 	// The time of the run, read once: the page's date and @today.
 	std::time_t runtime = 0;
