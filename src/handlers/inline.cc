@@ -485,10 +485,31 @@ void doreference(texistate *p, cmdid cmd, size_t &pos)
 	outmacroclose(p);
 }
 
-// The acronym itself is plain text; its expansion is dropped.
-void doacronym(texistate *p, cmdid, size_t &pos)
+// The acronym itself is plain text.  Its expansion, when there is one,
+// follows in parentheses: on a line macro of its own in running text, and
+// as plain text where a line is a heading or a tag, literal or a table row.
+// @link keeps only its node.
+void doacronym(texistate *p, cmdid cmd, size_t &pos)
 {
-	if (parsenextarg(p, pos, 0) > 0)
+	const bool expand = cmd != CMD_link && (filledargs(p, pos, 2) & 2u);
+	int more = parsenextarg(p, pos, 0);
+	if (expand && more > 0) {
+		if (p->openmacros == 0 && p->literaldepth == 0 && p->listkind != LIST_TABLE) {
+			outmacroopen(p, "Pq");
+			if (parsenextarg(p, pos, 1) > 0)
+				droprestargs(p, pos);
+			outtrailpunct(p, pos);
+			outmacroclose(p);
+			return;
+		}
+		outchar(p, ' ');
+		outchar(p, '(');
+		p->pendingspace = 0;
+		more = parsenextarg(p, pos, 1);
+		outchar(p, ')');
+		p->pendingspace = 0;
+	}
+	if (more > 0)
 		droprestargs(p, pos);
 }
 
