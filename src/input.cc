@@ -334,6 +334,8 @@ void texifilepop(texistate *p)
 	assert(p->filepos > 0);
 	if (p->cmdgroups.filepos == p->filepos)
 		p->cmdgroups = {};
+	if (p->listargs.filepos == p->filepos)
+		p->listargs = {};
 	texiinput &in = p->inputs[--p->filepos];
 	in.text.release();
 	in.name.clear();

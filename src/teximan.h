@@ -121,6 +121,15 @@ enum cmdid : unsigned {
 };
 
 enum listkind { LIST_NONE, LIST_TAG, LIST_ITEM, LIST_TABLE };
+
+// The labels of a numbered list that starts at another number or at a
+// letter, which the page writes itself: the formatter's numbered lists
+// count from 1.
+struct enumlabels {
+	bool on = false; // off: the formatter numbers the items
+	char letter = 0; // the start's letter, or 0 for a number
+	uint64_t start = 0, items = 0;
+};
 enum inputkind { INPUT_FILE, INPUT_STDIN };
 
 struct texistate;
@@ -311,6 +320,27 @@ struct groupmarks {
 	std::vector<size_t> unclosed; // by mark, from `first` back
 };
 
+// What the scan of an argument list that never closes has learnt about the
+// rest of its input, for the lists that begin inside it: at marks every
+// ARGMARK bytes, counted back from the end of the input, the brace depth
+// there and the lowest depth that the rest of the input reaches, after a
+// "}" and at a comma.  A list that is deep enough at a mark neither closes
+// nor meets another of its commas before the end of the input, so its scan
+// stops there.  Counted from the end, a mark stays where it is when text is
+// inserted before it.
+constexpr size_t ARGMARK = 256;
+
+struct argmark {
+	int64_t depth = 0, low = 0, lowcomma = 0;
+	bool paired = false; // the byte at the mark goes with an "@" before it
+};
+
+struct argmarks {
+	size_t filepos = 0; // the input's place on the stack; 0: no marks
+	size_t size = 0;    // the input's length when the marks were made
+	std::vector<argmark> at; // at[k]: ARGMARK * (k + 1) bytes from the end
+};
+
 // How a run ends from any depth: the converter unwinds to its entry, which
 // releases everything and returns the status.
 struct texiexit {
@@ -401,6 +431,7 @@ struct texistate {
 	namedmap<std::shared_ptr<const macrodef>> macros; // first definition of a name wins
 	namedmap<aliasdef> aliases;                // and enclosure commands; first wins
 	int listkind = LIST_NONE;
+	enumlabels enumlabel; // of the innermost list
 	int openmacros = 0;
 	int pendingspace = 0;
 	int parabreak = 0;
@@ -415,6 +446,7 @@ struct texistate {
 	texipos cmdat;           // where the "@" of the command last dispatched stands
 	groupmarks cmdgroups;
 	texipolicy policy;
+	argmarks listargs;
 
 	// The time of the run, read once: the page's date and @today.
 	std::time_t runtime = 0;
