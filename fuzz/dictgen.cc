@@ -40,7 +40,13 @@ int main(int argc, char *argv[])
 	         "@linemacro l {a, b}\n\\a\\ \\b\\\n@end linemacro\n", "@l x {y z} w\n", "@\n",
 	         "@unmacro m\n", "@alias a = m\n", "@alias b = code\n", "@a{x}", "=",
 	         "@definfoenclose e, <, >\n", "@e{x}", "@ifcommanddefined m\n", "@U{e9}",
-	         "@inlinefmtifelse{info, a, b}", "@inlineifset{v, x}", "@errormsg{x}"})
+	         "@inlinefmtifelse{info, a, b}", "@inlineifset{v, x}", "@errormsg{x}",
+	         // Rows held until they end, displays in cells and in examples,
+	         // notes, and the text that code writes as typed.
+	         "@multitable @columnfractions .5 .5\n", "@item\n@example\n", "@end example\n@tab ",
+	         "@verbatim\n", "\n@end verbatim\n", "\t", "@quotation x\n", "@group\n", "@footnote{",
+	         "``", "''", ".", "_\n", "T{", "@sc{", "@samp{.}", "@xref{a,,, f, M}", "@uref{u, t}",
+	         "@enumerate 3\n"})
 		entry(s);
 	for (int i = 2; i < argc; i++) {
 		entry(std::string("@include ") + argv[i] + "\n");

@@ -79,7 +79,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ doskipline,      "dircategory"          }, // 66
 	{ doignblock,      "direntry"             }, // 67
 	{ dofilled,        "display"              }, // 68
-	{ doskipgroup,     "dmn"                  }, // 69
+	{ doplaingroup,    "dmn"                  }, // 69
 	{ doignblock,      "documentdescription"  }, // 70
 	{ doskipline,      "documentencoding"     }, // 71
 	{ doskipline,      "documentlanguage"     }, // 72
@@ -131,7 +131,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ dotransparent,   "ifinfo"               }, // 118
 	{ dotransparent,   "ifnotdocbook"         }, // 119
 	{ dotransparent,   "ifnothtml"            }, // 120
-	{ dotransparent,   "ifnotinfo"            }, // 121
+	{ doignblock,      "ifnotinfo"            }, // 121
 	{ doignblock,      "ifnotplaintext"       }, // 122
 	{ dotransparent,   "ifnottex"             }, // 123
 	{ dotransparent,   "ifnotxml"             }, // 124
@@ -193,7 +193,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ doglyph,         "quoteright"           }, // 180
 	{ dofont,          "r"                    }, // 181
 	{ doshiftsections, "raisesections"        }, // 182
-	{ doplaingroup,    "ref"                  }, // 183
+	{ doreference,     "ref"                  }, // 183
 	{ doskipline,      "refill"               }, // 184
 	{ doglyph,         "registeredsymbol"     }, // 185
 	{ doglyph,         "result"               }, // 186

@@ -22,19 +22,49 @@
 
 // A text is read once from end to end into fresh memory, and filling fresh
 // memory page by page costs the kernel more than converting the text.  So a
-// text of some size gets memory aligned to, and rounded up to, huge pages,
-// with the advice to use them: one fault then fills two megabytes.  Only
-// advice: the same bytes result without it.
+// large text lives in a mapping of its own, aligned to and rounded up to
+// huge pages, with the advice to use them: one fault then fills two
+// megabytes.  Only advice: the same bytes result without it.  A mapping
+// grows by moving its pages, not by copying them, so that a text read from
+// a pipe as it comes is never held twice.
 constexpr size_t HUGEPAGE = size_t{2} << 20;
 constexpr size_t HUGEMIN = size_t{128} << 10;
 
-char *textbuf::grow(size_t cap)
+// A fresh mapping of len bytes (a multiple of HUGEPAGE) aligned to a huge
+// page, or null.
+static char *hugemap(size_t len)
 {
-	assert(live_ == 0 && origin_ == 0);
-	if (cap <= cap_)
-		return data_.get();
-	if (cap < HUGEMIN) {
-		char *b = static_cast<char *>(std::realloc(data_.get(), cap));
+	void *m = mmap(nullptr, len + HUGEPAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	if (m == MAP_FAILED)
+		return nullptr;
+	char *raw = static_cast<char *>(m);
+	uintptr_t skip = (HUGEPAGE - (reinterpret_cast<uintptr_t>(raw) & (HUGEPAGE - 1))) & (HUGEPAGE - 1);
+	if (skip > 0)
+		(void)munmap(raw, skip);
+	(void)munmap(raw + skip + len, HUGEPAGE - skip);
+	char *b = raw + skip;
+#ifdef MADV_HUGEPAGE
+	(void)madvise(b, len, MADV_HUGEPAGE);
+#endif
+	return b;
+}
+
+void textbuf::freer::operator()(char *b) const
+{
+	if (mapped > 0)
+		(void)munmap(b, mapped);
+	else
+		std::free(b);
+}
+
+// Room for cap bytes, of which the first keep are kept; null when memory
+// runs out, the text unchanged.
+char *textbuf::resize(size_t cap, size_t keep)
+{
+	char *old = data_.get();
+	size_t mapped = data_.get_deleter().mapped;
+	if (cap < HUGEMIN && mapped == 0) {
+		char *b = static_cast<char *>(std::realloc(old, cap));
 		if (b == nullptr)
 			return nullptr;
 		(void)data_.release();
@@ -42,18 +72,32 @@ char *textbuf::grow(size_t cap)
 		cap_ = cap;
 		return b;
 	}
-	size_t rounded = (cap + HUGEPAGE - 1) & ~(HUGEPAGE - 1);
-	char *b = static_cast<char *>(std::aligned_alloc(HUGEPAGE, rounded));
+	size_t len = (cap + HUGEPAGE - 1) & ~(HUGEPAGE - 1);
+	char *b = hugemap(len);
 	if (b == nullptr)
 		return nullptr;
-#ifdef MADV_HUGEPAGE
-	(void)madvise(b, rounded, MADV_HUGEPAGE);
+#ifdef MREMAP_FIXED
+	// The old pages move over the fresh mapping, in place of a copy.
+	if (mapped > 0 && mremap(old, mapped, len, MREMAP_MAYMOVE | MREMAP_FIXED, b) != MAP_FAILED) {
+		(void)data_.release();
+		data_ = {b, freer{len}};
+		cap_ = len;
+		return b;
+	}
 #endif
-	if (size_ > 0)
-		std::memcpy(b, data_.get(), size_);
-	data_.reset(b);
-	cap_ = rounded;
+	if (keep > 0)
+		std::memcpy(b, old, keep);
+	data_ = {b, freer{len}};
+	cap_ = len;
 	return b;
+}
+
+char *textbuf::grow(size_t cap)
+{
+	assert(live_ == 0 && origin_ == 0);
+	if (cap <= cap_)
+		return data_.get();
+	return resize(cap, size_);
 }
 
 void textbuf::adopt(size_t size)
@@ -78,13 +122,12 @@ bool textbuf::insert(size_t pos, const char *s, size_t n)
 		size_t tail = size_ - origin_;
 		size_t extra = tail / 8 > 1024 ? tail / 8 : 1024;
 		size_t add = n - live_ + extra;
-		char *b = static_cast<char *>(std::realloc(data_.get(), cap_ + add));
+		size_t cap = cap_;
+		char *b = resize(cap + add, live_ + tail);
 		if (b == nullptr)
 			return false;
-		(void)data_.release();
-		data_.reset(b);
+		add = cap_ - cap; // a mapping is rounded up
 		std::memmove(b + live_ + add, b + live_, tail);
-		cap_ += add;
 		live_ += add;
 	}
 	live_ -= n;
@@ -96,6 +139,7 @@ bool textbuf::insert(size_t pos, const char *s, size_t n)
 void textbuf::release()
 {
 	data_.reset();
+	data_.get_deleter() = {};
 	cap_ = live_ = origin_ = size_ = 0;
 	before_ = 0;
 }
@@ -290,6 +334,8 @@ void texifilepop(texistate *p)
 	assert(p->filepos > 0);
 	if (p->cmdgroups.filepos == p->filepos)
 		p->cmdgroups = {};
+	if (p->listargs.filepos == p->filepos)
+		p->listargs = {};
 	texiinput &in = p->inputs[--p->filepos];
 	in.text.release();
 	in.name.clear();
@@ -303,21 +349,75 @@ struct fdcloser {
 	~fdcloser() { close(fd); }
 };
 
-// Reads a whole file into buf (n bytes at most); returns the count read.
-ssize_t readall(int fd, char *buf, size_t n)
+// The most that is read from a pipe or a device: the buffer doubles as it
+// fills, and this is the last size it may take.
+constexpr size_t MAXSTREAM = size_t{1} << 31;
+
+// What a regular file holds from fd's offset on, as it is now; 0 for
+// anything else (a pipe, a terminal, a device) and for a file that says it
+// is empty, which may still give bytes (the files of /proc do).
+size_t regularsize(int fd)
 {
-	size_t got = 0;
-	while (got < n) {
-		ssize_t r = read(fd, buf + got, n - got);
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+		return 0;
+	off_t at = lseek(fd, 0, SEEK_CUR);
+	if (at < 0 || at >= st.st_size)
+		return 0;
+	return static_cast<size_t>(st.st_size - at);
+}
+
+// Reads fd from its offset into text, which must be empty.  A regular file
+// is read up to the size it has now (size, from regularsize), in one read
+// into a buffer of that size: a file that grows meanwhile is taken as it
+// was, one that shrinks as far as it goes, and what is read stays in memory
+// whatever later happens to the file.  Anything else is read to its end
+// into a buffer that doubles as it fills, up to MAXSTREAM bytes.  Returns
+// false with errno set when a read fails, or EFBIG when a stream passes the
+// limit; memory that runs out is std::bad_alloc.
+bool readall(int fd, size_t size, textbuf &text)
+{
+	size_t used = 0;
+	if (size > 0) {
+		char *buf = text.grow(size);
+		if (buf == nullptr)
+			throw std::bad_alloc();
+		while (used < size) {
+			ssize_t r = read(fd, buf + used, size - used);
+			if (r < 0 && errno == EINTR)
+				continue; // an interrupted read is not a failure
+			if (r < 0)
+				return false;
+			if (r == 0)
+				break;
+			used += static_cast<size_t>(r);
+		}
+		text.adopt(used);
+		return true;
+	}
+	for (;;) {
+		size_t cap = text.capacity();
+		if (used == cap) {
+			if (cap >= MAXSTREAM) {
+				errno = EFBIG;
+				return false;
+			}
+			text.adopt(used); // what a larger buffer takes over
+			if (text.grow(cap < 32769 ? 65536 : cap * 2) == nullptr)
+				throw std::bad_alloc();
+			cap = text.capacity();
+		}
+		ssize_t r = read(fd, text.grow(cap) + used, cap - used);
 		if (r < 0 && errno == EINTR)
 			continue;
 		if (r < 0)
-			return -1;
+			return false;
 		if (r == 0)
 			break;
-		got += static_cast<size_t>(r);
+		used += static_cast<size_t>(r);
 	}
-	return static_cast<ssize_t>(got);
+	text.adopt(used);
+	return true;
 }
 
 } // namespace
@@ -329,29 +429,23 @@ int texireadfile(const char *path, textbuf &text, bool &named)
 	if (fd < 0)
 		return errno;
 	fdcloser closer{fd};
-	struct stat st;
-	if (fstat(fd, &st) != 0)
+	if (!readall(fd, regularsize(fd), text))
 		return errno;
-	if (st.st_size <= 0)
+	// A file without a byte is refused, as a mapping of it would be.
+	if (text.size() == 0)
 		return EINVAL;
-	size_t size = static_cast<size_t>(st.st_size);
-	char *buf = text.grow(size);
-	if (buf == nullptr) {
-		named = false;
-		return ENOMEM;
-	}
-	ssize_t got = readall(fd, buf, size);
-	if (got < 0)
-		return errno;
-	if (got == 0)
-		return EINVAL;
-	text.adopt(static_cast<size_t>(got));
 	return 0;
 }
 
 // Loads the file at path straight into its buffer.  Parse mode pushes it as a
 // new input and parses it to its end; copy mode writes its bytes through the
 // writer, unparsed.
+//
+// The text is read, not mapped.  A mapping of the file is made of small
+// pages, and on a virtual machine the first touch of each costs a fault in
+// the hypervisor even when the mapping was populated up front: more, over a
+// whole document, than zeroing huge pages and copying the text into them.
+// And a file read whole cannot take the converter down when it shrinks.
 void loadfile(texistate *p, const char *path, int parse)
 {
 	if (p->filepos == MAXINPUTS)
@@ -390,10 +484,8 @@ void readstdin(texistate *p, int fd, const std::string_view *data)
 	in.name = "<stdin>";
 	p->filepos = 1; // so that a failure to read is reported against it
 
-	constexpr size_t MAXSTDIN = size_t{1} << 31;
-	size_t used = 0;
 	if (data != nullptr) {
-		if (data->size() >= MAXSTDIN)
+		if (data->size() >= MAXSTREAM)
 			texierror(p, "stdin buffer too long");
 		char *buf = in.text.grow(data->size() > 0 ? data->size() : 1);
 		if (buf == nullptr) {
@@ -401,30 +493,17 @@ void readstdin(texistate *p, int fd, const std::string_view *data)
 			texisyserr(p, nullptr);
 		}
 		std::memcpy(buf, data->data(), data->size());
-		used = data->size();
-	}
-	while (data == nullptr) {
-		size_t cap = in.text.capacity();
-		if (used == cap) {
-			if (cap >= MAXSTDIN)
+		in.text.adopt(data->size());
+	} else {
+		size_t size = regularsize(fd);
+		if (size >= MAXSTREAM)
+			texierror(p, "stdin buffer too long");
+		if (!readall(fd, size, in.text)) {
+			if (errno == EFBIG)
 				texierror(p, "stdin buffer too long");
-			in.text.adopt(used); // what a larger buffer takes over
-			if (in.text.grow(cap < 32769 ? 65536 : cap * 2) == nullptr) {
-				errno = ENOMEM;
-				texisyserr(p, nullptr);
-			}
-			cap = in.text.capacity();
-		}
-		ssize_t r = read(fd, in.text.grow(cap) + used, cap - used);
-		if (r < 0 && errno == EINTR)
-			continue; // an interrupted read is not a failure
-		if (r < 0)
 			texisyserr(p, nullptr);
-		if (r == 0)
-			break;
-		used += static_cast<size_t>(r);
+		}
 	}
-	in.text.adopt(used);
 }
 
 void parsestdin(texistate *p, int fd, const std::string_view *data)

@@ -124,6 +124,15 @@ enum cmdid : unsigned {
 };
 
 enum listkind { LIST_NONE, LIST_TAG, LIST_ITEM, LIST_TABLE };
+
+// The labels of a numbered list that starts at another number or at a
+// letter, which the page writes itself: the formatter's numbered lists
+// count from 1.
+struct enumlabels {
+	bool on = false; // off: the formatter numbers the items
+	char letter = 0; // the start's letter, or 0 for a number
+	uint64_t start = 0, items = 0;
+};
 enum inputkind { INPUT_FILE, INPUT_STDIN };
 
 struct texistate;
@@ -213,8 +222,11 @@ public:
 
 private:
 	struct freer {
-		void operator()(char *b) const { std::free(b); }
+		size_t mapped; // the length of a mapping of its own; 0: from malloc
+		void operator()(char *b) const;
 	};
+	char *resize(size_t cap, size_t keep);
+
 	std::unique_ptr<char[], freer> data_;
 	size_t cap_ = 0;    // bytes allocated
 	size_t live_ = 0;   // physical offset of logical `origin_`
@@ -311,6 +323,27 @@ struct groupmarks {
 	size_t first = 0;   // the first mark at or before the stretch's end, from the input's end
 	size_t top = 0;     // the farthest mark from the input's end that may be read
 	std::vector<size_t> unclosed; // by mark, from `first` back
+};
+
+// What the scan of an argument list that never closes has learnt about the
+// rest of its input, for the lists that begin inside it: at marks every
+// ARGMARK bytes, counted back from the end of the input, the brace depth
+// there and the lowest depth that the rest of the input reaches, after a
+// "}" and at a comma.  A list that is deep enough at a mark neither closes
+// nor meets another of its commas before the end of the input, so its scan
+// stops there.  Counted from the end, a mark stays where it is when text is
+// inserted before it.
+constexpr size_t ARGMARK = 256;
+
+struct argmark {
+	int64_t depth = 0, low = 0, lowcomma = 0;
+	bool paired = false; // the byte at the mark goes with an "@" before it
+};
+
+struct argmarks {
+	size_t filepos = 0; // the input's place on the stack; 0: no marks
+	size_t size = 0;    // the input's length when the marks were made
+	std::vector<argmark> at; // at[k]: ARGMARK * (k + 1) bytes from the end
 };
 
 // How a run ends from any depth: the converter unwinds to its entry, which
@@ -430,6 +463,7 @@ struct texistate {
 	namedmap<std::shared_ptr<const macrodef>> macros; // first definition of a name wins
 	namedmap<aliasdef> aliases;                // and enclosure commands; first wins
 	int listkind = LIST_NONE;
+	enumlabels enumlabel; // of the innermost list
 	int openmacros = 0;
 	int pendingspace = 0;
 	int parabreak = 0;
@@ -445,6 +479,7 @@ struct texistate {
 	texipos cmdat;           // where the "@" of the command last dispatched stands
 	groupmarks cmdgroups;
 	texipolicy policy;
+	argmarks listargs;
 
 	// The time of the run, read once: the page's date and @today.
 	std::time_t runtime = 0;

@@ -49,22 +49,31 @@ constexpr fontrow fonts[] = {
 };
 
 // One row per reference command: the words written before the macro (the
-// cross references say what they point at), and the macro that holds the
-// first argument.
+// cross references say what they point at), the macro that holds the first
+// argument, and what the later arguments may add.
+enum refmore {
+	REF_NONE, // nothing: the later arguments are dropped
+	REF_BOOK, // the printed manual of the fifth argument
+	REF_TEXT, // the link text of the third or the second argument
+};
+
 struct refrow {
 	cmdid cmd;
 	const char *text; // null: no words before the macro
 	const char *macro;
+	refmore more;
+	const char *book; // the words before the title of a whole manual
 };
 
 constexpr refrow refs[] = {
-	{CMD_email, nullptr, "Mt"},
-	{CMD_indicateurl, nullptr, "Lk"},
-	{CMD_inforef, "See Info file node", "Dq"},
-	{CMD_pxref, "see Section", "Dq"},
-	{CMD_uref, nullptr, "Lk"},
-	{CMD_url, nullptr, "Lk"},
-	{CMD_xref, "See Section", "Dq"},
+	{CMD_email, nullptr, "Mt", REF_NONE, nullptr},
+	{CMD_indicateurl, nullptr, "Lk", REF_NONE, nullptr},
+	{CMD_inforef, "See Info file node", "Dq", REF_NONE, nullptr},
+	{CMD_pxref, "see Section", "Dq", REF_BOOK, "see"},
+	{CMD_ref, nullptr, "Dq", REF_BOOK, nullptr},
+	{CMD_uref, nullptr, "Lk", REF_TEXT, nullptr},
+	{CMD_url, nullptr, "Lk", REF_TEXT, nullptr},
+	{CMD_xref, "See Section", "Dq", REF_BOOK, "See"},
 };
 
 constexpr auto fontindex = rowindex(fonts);
@@ -76,23 +85,50 @@ constexpr std::string_view fontmacro(cmdid cmd)
 	return m ? m : "";
 }
 
-static_assert(std::size(fonts) == 19 && std::size(refs) == 7);
+static_assert(std::size(fonts) == 19 && std::size(refs) == 8);
 static_assert(fontmacro(CMD_asis).empty() && fontmacro(CMD_r).empty() && fontmacro(CMD_sansserif).empty());
 static_assert(fontmacro(CMD_command) == "Xr" && fontmacro(CMD_option) == "Li" && fontmacro(CMD_var) == "Va");
 static_assert(fontmacro(CMD_samp) == "Ql" && fonts[fontindex[CMD_samp]].code && !fonts[fontindex[CMD_var]].code);
 static_assert(std::string_view(refs[refindex[CMD_pxref]].text) == "see Section");
 static_assert(std::string_view(refs[refindex[CMD_email]].macro) == "Mt" && refs[refindex[CMD_url]].text == nullptr);
 
-// The arguments after the first (display text, titles, file and manual
-// names) have no place on the page: they are parsed, so that their commands
-// still run and their braces are matched, and thrown away.
+// The arguments that have no place on the page (display text, titles, file
+// names) are parsed, so that their commands still run and their braces are
+// matched, and thrown away.  A font command among them opens no line macro
+// while output is off, so it would take the punctuation after its group, an
+// argument's comma included, for that of the line macro that is open, and
+// consume it: the arguments after it would shift.  One more macro counted
+// while a line is open keeps the punctuation in the list.
+struct dropping {
+	texistate *p;
+	int ignore, open;
+	explicit dropping(texistate *st) : p(st), ignore(st->ignoredepth), open(st->openmacros)
+	{
+		p->ignoredepth++;
+		if (open != 0)
+			p->openmacros++;
+	}
+	~dropping()
+	{
+		p->ignoredepth = ignore;
+		p->openmacros = open;
+	}
+	dropping(const dropping &) = delete;
+	dropping &operator=(const dropping &) = delete;
+};
+
 void droprestargs(texistate *p, size_t &pos)
 {
-	int saved = p->ignoredepth;
-	p->ignoredepth++;
+	dropping off(p);
 	while (parsenextarg(p, pos, 1) > 0)
 		;
-	p->ignoredepth = saved;
+}
+
+// One argument parsed and thrown away, with parsenextarg's result.
+int dropnextarg(texistate *p, size_t &pos, int started)
+{
+	dropping off(p);
+	return parsenextarg(p, pos, started);
 }
 
 // The offset of the "}" that closes a group whose "{" has just been read,
@@ -250,6 +286,141 @@ struct codegroup {
 
 } // namespace
 
+// ---------------------------------------------------------------------------
+// Which arguments of a braced list are blank, read from its raw bytes before
+// it is parsed.  A list's arguments are usually a few words, but one whose
+// braces never balance runs to the end of its input, and so would the lists
+// that begin inside it: the marks of listargs keep those from reading the
+// rest of the input once each.
+
+namespace {
+
+constexpr int64_t NODEPTH = INT64_MAX / 4; // the rest reaches no such depth
+
+// Marks for the rest of the input from `from`, the first byte inside a list
+// whose braces never balance.
+void markargs(texistate *p, size_t from)
+{
+	argmarks &g = p->listargs;
+	const size_t n = BUFSZ(p), avail = n - from;
+	g.filepos = p->filepos;
+	g.size = n;
+	g.at.assign(avail / ARGMARK, argmark{});
+	const char *t = BUFAT(p, from);
+	int64_t depth = 1;
+	bool paired = false;
+	argmark *cur = nullptr;
+	size_t k = g.at.size(), next = avail % ARGMARK;
+	for (size_t i = 0; i < avail; i++) {
+		if (i == next && k > 0) {
+			cur = &g.at[--k];
+			*cur = {depth, NODEPTH, NODEPTH, paired};
+			next += ARGMARK;
+		}
+		if (paired) {
+			paired = false;
+			continue;
+		}
+		switch (t[i]) {
+		case '@':
+			paired = true;
+			break;
+		case '{':
+			depth++;
+			break;
+		case '}':
+			depth--;
+			if (cur != nullptr)
+				cur->low = std::min(cur->low, depth);
+			break;
+		case ',':
+			if (cur != nullptr)
+				cur->lowcomma = std::min(cur->lowcomma, depth);
+			break;
+		default:
+			break;
+		}
+	}
+	// From each mark to the end, not just to the next mark.
+	for (k = 1; k < g.at.size(); k++) {
+		g.at[k].low = std::min(g.at[k].low, g.at[k - 1].low);
+		g.at[k].lowcomma = std::min(g.at[k].lowcomma, g.at[k - 1].lowcomma);
+	}
+}
+
+// Which of the first `upto` arguments of the braced list that follows pos
+// (after white space) hold more than spaces, tabs and newlines: bit i for
+// argument i + 1.  Arguments are separated by the commas outside nested
+// braces, and "@" goes with the byte after it ("@," and "@}" are text).
+// No "{": no arguments.
+unsigned filledargs(texistate *p, size_t pos, unsigned upto)
+{
+	assert(upto > 0 && upto < 32);
+	const size_t n = BUFSZ(p);
+	if (pos >= n)
+		return 0;
+	const char *t = BUFAT(p, pos);
+	const size_t avail = n - pos;
+	size_t i = 0;
+	while (i < avail && whitebyte(t[i]))
+		i++;
+	if (i == avail || t[i] != '{')
+		return 0;
+	const size_t first = ++i;
+	const unsigned last = 1u << (upto - 1);
+	unsigned filled = 0, arg = 0;
+	int64_t depth = 1;
+
+	// Bytes inserted ahead of the position since the marks were made come
+	// first; past them the text is as it was then.
+	const argmarks &g = p->listargs;
+	const bool marked = g.filepos == p->filepos && n >= g.size && !g.at.empty();
+	const size_t fresh = marked ? std::min(TOP(p).splicerem, n - g.size) : 0;
+	bool consulted = false;
+
+	// Read straight on up to the next place where a mark may stand.
+	for (size_t next = std::min(avail, first + DIRECTSCAN);; next = std::min(avail, next)) {
+		for (; i < next; i++) {
+			char c = t[i];
+			if (c == ',' && depth == 1) {
+				if (++arg == upto)
+					return filled;
+				continue;
+			}
+			if (whitebyte(c))
+				continue;
+			if (c == '}' && --depth == 0)
+				return filled;
+			if (c == '{')
+				depth++;
+			filled |= 1u << arg;
+			if (filled & last)
+				return filled;
+			if (c == '@')
+				i++;
+		}
+		if (i >= avail)
+			break;
+		size_t d = avail - i;
+		if (marked && i == next && i >= fresh && d % ARGMARK == 0 && d / ARGMARK <= g.at.size() &&
+		    (filled >> arg & 1)) {
+			// Every argument up to this one is known; the rest of the
+			// input may hold no later one.
+			consulted = true;
+			const argmark &m = g.at[d / ARGMARK - 1];
+			if (!m.paired && depth + m.low - m.depth >= 1 && depth + m.lowcomma - m.depth >= 2)
+				return filled;
+		}
+		next = i + (d % ARGMARK ? d % ARGMARK : ARGMARK);
+	}
+	// The list never closes.
+	if (!consulted && avail - first > DIRECTSCAN)
+		markargs(p, pos + first);
+	return filled;
+}
+
+} // namespace
+
 // A font command puts its group on a line macro.  Literal blocks and table
 // rows are not macro lines, so there the text goes out without the font.
 void dofont(texistate *p, cmdid cmd, size_t &pos)
@@ -294,25 +465,87 @@ void dosmallcaps(texistate *p, cmdid, size_t &pos)
 
 // A link or cross reference: its fixed words, then its first argument on a
 // line macro.  References are made in every context, literal or not.
+//
+// A cross reference into another printed manual names that manual, whose
+// title is the fifth argument: the node in quotes, "in" and the title in
+// italics; a reference to the whole manual (no node) names only the title.
+// A link shows its text (the third argument, or the second) after the
+// address.  Whether an argument is there is read from the raw list first,
+// since the words before the macro depend on it.
 void doreference(texistate *p, cmdid cmd, size_t &pos)
 {
 	assert(refindex[cmd] != NOROW);
 	const refrow &r = refs[refindex[cmd]];
+	const unsigned filled = r.more == REF_BOOK ? filledargs(p, pos, 5) : r.more == REF_TEXT ? filledargs(p, pos, 3) : 0;
+	const bool book = r.more == REF_BOOK && (filled & 1u << 4);
+	const bool whole = book && !(filled & 1u);
 	if (r.text != nullptr) {
 		outowedspace(p);
-		outstr(p, r.text);
+		outstr(p, whole ? r.book : r.text);
 	}
-	outmacroopen(p, r.macro);
-	if (parsenextarg(p, pos, 0) > 0)
+	int more;
+	if (whole)
+		more = dropnextarg(p, pos, 0);
+	else {
+		outmacroopen(p, r.macro);
+		more = parsenextarg(p, pos, 0);
+	}
+	if (book) {
+		if (!whole)
+			outmacroclose(p);
+		for (int i = 2; i <= 4 && more > 0; i++)
+			more = dropnextarg(p, pos, 1);
+		// The list as parsed may end sooner than its raw bytes said (a
+		// stray brace, a value holding commas): then no title follows.
+		if (more <= 0)
+			return;
+		if (!whole) {
+			if (p->column != 0)
+				outchar(p, ' ');
+			outstr(p, "in");
+		}
+		outmacroopen(p, "Em");
+		more = parsenextarg(p, pos, 1);
+	} else if (r.more == REF_TEXT && more > 0 && (filled & 6u)) {
+		if (filled & 4u)
+			more = dropnextarg(p, pos, 1);
+		if (more > 0) {
+			outchar(p, ' ');
+			p->pendingspace = 0;
+			more = parsenextarg(p, pos, 1);
+		}
+	}
+	if (more > 0)
 		droprestargs(p, pos);
 	outtrailpunct(p, pos);
 	outmacroclose(p);
 }
 
-// The acronym itself is plain text; its expansion is dropped.
-void doacronym(texistate *p, cmdid, size_t &pos)
+// The acronym itself is plain text.  Its expansion, when there is one,
+// follows in parentheses: on a line macro of its own in running text, and
+// as plain text where a line is a heading or a tag, literal or a table row.
+// @link keeps only its node.
+void doacronym(texistate *p, cmdid cmd, size_t &pos)
 {
-	if (parsenextarg(p, pos, 0) > 0)
+	const bool expand = cmd != CMD_link && (filledargs(p, pos, 2) & 2u);
+	int more = parsenextarg(p, pos, 0);
+	if (expand && more > 0) {
+		if (p->openmacros == 0 && p->literaldepth == 0 && p->listkind != LIST_TABLE) {
+			outmacroopen(p, "Pq");
+			if (parsenextarg(p, pos, 1) > 0)
+				droprestargs(p, pos);
+			outtrailpunct(p, pos);
+			outmacroclose(p);
+			return;
+		}
+		outchar(p, ' ');
+		outchar(p, '(');
+		p->pendingspace = 0;
+		more = parsenextarg(p, pos, 1);
+		outchar(p, ')');
+		p->pendingspace = 0;
+	}
+	if (more > 0)
 		droprestargs(p, pos);
 }
 

@@ -4,24 +4,87 @@
 // nest through the call stack: the enclosing list kind is kept in a local
 // and put back when the body ends.
 
+#include <cstdio>
+
 #include "../teximan.h"
 
 namespace {
 
 // A list block: its opening line, the body up to its @end line, "El".  What
-// follows the command on its line (a start value, a bullet or a formatting
-// command for the tags) has no place in the page.
-void listblock(texistate *p, int kind, const char *open, const char *endtok, size_t &pos)
+// follows the command on its line (a bullet or a formatting command for the
+// tags) has no place in the page; the start of a numbered list comes in
+// `labels`, and the items of every other list are labelled by the formatter.
+void listblock(texistate *p, int kind, const char *open, const char *endtok, size_t &pos, enumlabels labels = {})
 {
 	closequotations(p);
 	int outer = p->listkind;
+	enumlabels outerlabels = p->enumlabel;
 	p->listkind = kind;
+	p->enumlabel = labels;
 	outblockmacro(p, open);
 	p->parabreak = 1;
 	skiptoeol(p, pos, 1);
 	parseto(p, pos, endtok);
 	outblockmacro(p, "El");
 	p->listkind = outer;
+	p->enumlabel = outerlabels;
+}
+
+// The start of a numbered list, from the first word on the rest of its
+// line: a number other than 1 (below a billion, so that every label is
+// short) or a single letter.  Anything else, or nothing, leaves the
+// numbering to the formatter, which counts from 1.
+enumlabels enumstart(texistate *p, size_t pos)
+{
+	enumlabels l;
+	const size_t size = BUFSZ(p);
+	if (pos >= size)
+		return l;
+	const char *s = BUFAT(p, pos);
+	size_t i = 0, avail = size - pos;
+	while (i < avail && blankbyte(s[i]))
+		i++;
+	size_t start = i;
+	while (i < avail && !whitebyte(s[i]))
+		i++;
+	std::string_view word(s + start, i - start);
+	if (word.size() == 1 && letterbyte(static_cast<unsigned char>(word[0]))) {
+		l.on = true;
+		l.letter = (word[0] & 0x20) ? 'a' : 'A';
+		l.start = static_cast<uint64_t>((word[0] | 0x20) - 'a');
+		return l;
+	}
+	if (word.empty())
+		return l;
+	uint64_t v = 0;
+	for (char c : word) {
+		if (c < '0' || c > '9')
+			return l;
+		v = v * 10 + static_cast<unsigned>(c - '0');
+		if (v >= 1000000000)
+			return l;
+	}
+	l.on = v != 1;
+	l.start = v;
+	return l;
+}
+
+// An item of a numbered list whose labels the page writes: the label alone
+// on the "It" line.  Letters run out at "z"; an item past it is labelled
+// with its number.
+void labelitem(texistate *p)
+{
+	enumlabels &l = p->enumlabel;
+	uint64_t n = l.start + l.items++;
+	char label[32];
+	if (l.letter != 0 && n < 26)
+		std::snprintf(label, sizeof(label), "%c.", static_cast<char>(l.letter + n));
+	else
+		std::snprintf(label, sizeof(label), "%llu.",
+		    static_cast<unsigned long long>(l.letter != 0 ? l.items : n));
+	outmacroopen(p, "It");
+	outstr(p, label);
+	outmacroclose(p);
 }
 
 // The number of columns of a table, from the rest of its command line:
@@ -67,7 +130,8 @@ size_t countcolumns(texistate *p, size_t &pos)
 
 void doenumlist(texistate *p, cmdid, size_t &pos)
 {
-	listblock(p, LIST_ITEM, "Bl -enum", "enumerate", pos);
+	enumlabels labels = enumstart(p, pos);
+	listblock(p, LIST_ITEM, labels.on ? "Bl -tag -width Ds" : "Bl -enum", "enumerate", pos, labels);
 }
 
 void dobulletlist(texistate *p, cmdid, size_t &pos)
@@ -104,7 +168,10 @@ void dolistitem(texistate *p, cmdid, size_t &pos)
 
 	switch (p->listkind) {
 	case LIST_ITEM:
-		outblockmacro(p, "It");
+		if (p->enumlabel.on)
+			labelitem(p);
+		else
+			outblockmacro(p, "It");
 		break;
 	case LIST_TAG:
 		if (p->policy.page != nullptr) {
