@@ -413,9 +413,12 @@ constexpr size_t WRAPCOLUMN = 73;
 
 // What one program's page (-m) knows of itself, for the macros that name
 // the program, other manuals and the page's own subsections.
+struct pagecollection;
 struct texiprogram {
 	std::string_view name, key; // the program's name, and the page's key
 	namedmap<std::string> manuals; // NAME(N) in the SEE ALSO section: N by NAME
+	std::string infoname;          // the manual that references to other nodes point into
+	const pagecollection *pages = nullptr; // what was collected: the page's own nodes
 	bool synopsis = false;         // the SYNOPSIS section is being written
 	bool seealso = false;          // the SEE ALSO section is
 };
@@ -792,6 +795,9 @@ bool groupholdswhite(texistate *p, size_t pos);
 void dogol(texistate *, cmdid, size_t &);
 void dogccoptlist(texistate *, cmdid, size_t &);
 void pagefont(texistate *p, cmdid cmd, size_t &pos);
+// A cross reference (@xref, @pxref, @ref, @inforef): false for the others,
+// which a program's page writes as the whole-manual page does.
+bool pagereference(texistate *p, cmdid cmd, size_t &pos);
 // The command that follows a table's command at pos, its format.
 cmdid pagetagformat(texistate *p, size_t pos);
 // An item of a tag table: its tag and those of the @itemx lines right

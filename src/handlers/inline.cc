@@ -474,6 +474,8 @@ void dosmallcaps(texistate *p, cmdid, size_t &pos)
 // since the words before the macro depend on it.
 void doreference(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (p->policy.page != nullptr && pagereference(p, cmd, pos))
+		return;
 	assert(refindex[cmd] != NOROW);
 	const refrow &r = refs[refindex[cmd]];
 	const unsigned filled = r.more == REF_BOOK ? filledargs(p, pos, 5) : r.more == REF_TEXT ? filledargs(p, pos, 3) : 0;

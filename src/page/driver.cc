@@ -450,6 +450,9 @@ void texipage(texistate *p, const texioptions &opt)
 	texiprogram pg;
 	pg.name = name;
 	pg.key = key;
+	pg.pages = &c;
+	// References to nodes of no page point into the manual's Info file.
+	pg.infoname = c.setfilename ? c.setfilename->text.substr(0, c.setfilename->text.find('.')) : std::string(name);
 	manuals(pg, pagefind(c, "SEEALSO"));
 	struct rulesscope {
 		texistate *p;

@@ -445,7 +445,148 @@ void tag(texistate *p, size_t &pos)
 	outmacroclose(p);
 }
 
+// ---------------------------------------------------------------------------
+// References
+
+// The arguments of a braced list, read from its raw bytes: each one's
+// offsets, blanks around it left out.  Commas inside nested braces, and
+// "@,", separate nothing.
+std::vector<std::pair<size_t, size_t>> rawargs(std::string_view t)
+{
+	std::vector<std::pair<size_t, size_t>> args;
+	size_t depth = 0, start = 0;
+	for (size_t i = 0; i <= t.size(); i++) {
+		char c = i < t.size() ? t[i] : ',';
+		if (c == '@' && i + 1 < t.size())
+			i++;
+		else if (c == '{')
+			depth++;
+		else if (c == '}' && depth > 0)
+			depth--;
+		else if (c == ',' && (depth == 0 || i == t.size())) {
+			size_t a = start, b = i;
+			while (a < b && whitebyte(t[a]))
+				a++;
+			while (b > a && whitebyte(t[b - 1]))
+				b--;
+			args.emplace_back(a, b);
+			start = i + 1;
+		}
+	}
+	return args;
+}
+
+// Parses text, which stands at `at` in the innermost input, onto the line
+// being written: diagnostics name the file and line it comes from.
+void parseat(texistate *p, std::string_view text, size_t pos, size_t at)
+{
+	const texiinput &in = TOP(p);
+	size_t line = in.line, col = in.col;
+	for (size_t i = pos; i < at; i++)
+		if (BUF(p, i) == '\n') {
+			line++;
+			col = 0;
+		} else
+			col++;
+	std::string_view file = in.name;
+	if (in.origins != nullptr && !in.origins->empty()) {
+		auto run = std::upper_bound(in.origins->begin(), in.origins->end(), line,
+		    [](size_t l, const texiorigin &o) { return l < o.line; });
+		if (run != in.origins->begin())
+			--run;
+		line = run->fileline + (line - run->line);
+		file = run->file;
+	}
+	std::vector<texiorigin> origins{{0, line, file}};
+	std::string copy(text); // the input it stands in may move
+	pageparse(p, copy, origins, col);
+}
+
+// A word of a reference, after the owed space (or none, as the source has
+// it: "(see").
+void refword(texistate *p, std::string_view w)
+{
+	if (p->pendingspace)
+		outword(p, w);
+	else
+		outtext(p, w.data(), w.size());
+}
+
 } // namespace
+
+// A node of the page is referred to by its heading, as "Sx".  Another is
+// named in quotes, and so is the manual it is in: the fifth argument, as the
+// whole-manual page names it, or else the Info manual of the fourth
+// argument or of this manual.
+bool pagereference(texistate *p, cmdid cmd, size_t &pos)
+{
+	size_t open, close;
+	if ((cmd != CMD_xref && cmd != CMD_pxref && cmd != CMD_ref && cmd != CMD_inforef) || p->ignoredepth ||
+	    !groupat(p, pos, open, close))
+		return false;
+	const texiprogram &pg = *p->policy.page;
+	const size_t first = open + 1;
+	const std::string raw(BUFAT(p, first), close - first);
+	const auto args = rawargs(raw);
+	auto arg = [&](size_t i) {
+		return i < args.size() ? std::string_view(raw).substr(args[i].first, args[i].second - args[i].first)
+		                       : std::string_view();
+	};
+	auto argat = [&](size_t i) { return first + args[i].first; };
+
+	const char *word = cmd == CMD_pxref ? "see" : cmd == CMD_ref ? nullptr : "See";
+	const std::string_view node = arg(0);
+	const pagenode *own = nullptr;
+	if (cmd != CMD_inforef)
+		if (auto n = pg.pages->nodes.find(node); n != pg.pages->nodes.end())
+			own = &n->second;
+	if (word != nullptr)
+		refword(p, word);
+
+	if (own != nullptr) {
+		outmacroopen(p, "Sx");
+		p->pendingspace = 0;
+		std::vector<texiorigin> origins{{0, own->at.line, own->at.file}};
+		pageparse(p, own->heading, origins, own->at.col);
+		pastgroup(p, pos, close);
+		outtrailpunct(p, pos);
+		outmacroclose(p);
+		return true;
+	}
+
+	const size_t t = cmd != CMD_inforef && !arg(2).empty() ? 2 : 0;
+	const bool book = cmd != CMD_inforef && !arg(4).empty();
+	if (!arg(t).empty()) {
+		outmacroopen(p, "Dq");
+		p->pendingspace = 0;
+		parseat(p, arg(t), pos, argat(t));
+	}
+	if (book) {
+		if (!arg(t).empty()) {
+			outmacroclose(p);
+			refword(p, "in");
+		}
+		outmacroopen(p, "Em");
+		p->pendingspace = 0;
+		parseat(p, arg(4), pos, argat(4));
+		pastgroup(p, pos, close);
+		outtrailpunct(p, pos);
+		outmacroclose(p);
+		return true;
+	}
+	if (!arg(t).empty())
+		outmacroclose(p);
+	std::string manual(cmd == CMD_inforef ? arg(2) : arg(3).substr(0, arg(3).find('.')));
+	if (manual.empty())
+		manual = pg.infoname;
+	for (std::string_view w : {std::string_view("in"), std::string_view("the"), std::string_view(manual),
+	         std::string_view("Info"), std::string_view("manual")})
+		outword(p, w);
+	// What follows goes on as text after "manual".
+	p->pendingspace = 0;
+	pastgroup(p, pos, close);
+	return true;
+}
 
 // ---------------------------------------------------------------------------
 
