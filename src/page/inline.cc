@@ -242,7 +242,7 @@ void aftergroup(texistate *p, size_t &pos, codegroup &code)
 {
 	code.end();
 	const bool outermost = p->openmacros == 1;
-	while (pos < BUFSZ(p) && !p->ignoredepth) {
+	while (pos < BUFSZ(p) && !p->ignoredepth && p->openmacros > 0) {
 		size_t size = BUFSZ(p), end = pos;
 		while (end < size && closingpunct(BUF(p, end)))
 			end++;
