@@ -341,7 +341,7 @@ bool formbrackets(std::vector<formtoken> &toks, std::vector<size_t> &unmatched)
 			depth--;
 		else if (t.kind == FORM_CLOSE) {
 			t.kind = FORM_NO;
-			t.word = "]";
+			t.word.assign(1, ']'); // not = "]": gcc 12 at -O3 warns of an overlap
 			unmatched.push_back(t.at);
 		}
 	}
