@@ -134,30 +134,54 @@ bool charcommand(cmdid cmd)
 	                           cmdtable[cmd].fn == dounicode);
 }
 
-// The braced group after pos (after blanks): the offsets of its "{" and of
-// the "}" that balances it (or the end of the text); false without a group.
-bool groupat(texistate *p, size_t pos, size_t &open, size_t &close)
+// The "{" of the braced group after pos (after white space), or the end of
+// the text where none follows.
+size_t groupopen(texistate *p, size_t pos)
 {
 	size_t size = BUFSZ(p);
 	while (pos < size && whitebyte(BUF(p, pos)))
 		pos++;
-	if (pos >= size || BUF(p, pos) != '{')
+	return pos < size && BUF(p, pos) == '{' ? pos : size;
+}
+
+// The groups whose text is read whole (an option, a command's name, a
+// reference's arguments) are short.  One that does not end within this many
+// bytes is parsed as its command's whole-manual form is: however many such
+// commands are nested in an unbalanced stretch, none reads it all.
+constexpr size_t MAXRAWGROUP = size_t{64} << 10;
+
+// The braced group after pos (after white space): the offsets of its "{"
+// and of the "}" that ends it as the parse loops end it (or the end of the
+// text); false without a group, or for one longer than MAXRAWGROUP.  Only
+// the braces of commands nest: a stray "{" is dropped when the group is
+// parsed, and the first "}" outside a command's group ends it.
+bool groupat(texistate *p, size_t pos, size_t &open, size_t &close)
+{
+	size_t size = BUFSZ(p);
+	open = groupopen(p, pos);
+	if (open >= size)
 		return false;
-	open = pos;
-	const char *s = BUFAT(p, pos);
-	size_t depth = 0, i = 0;
-	for (; pos + i < size; i++) {
-		if (s[i] == '@' && pos + i + 1 < size) {
-			i++;
-			continue;
-		}
-		if (s[i] == '{')
-			depth++;
-		else if (s[i] == '}' && --depth == 0)
+	const char *s = BUFAT(p, open);
+	const size_t avail = std::min(size - open, MAXRAWGROUP + 1);
+	size_t depth = 0, i = 1;
+	for (; i < avail; i++) {
+		if (s[i] == '@') {
+			size_t name = i + 1;
+			if (name < avail && letterbyte(static_cast<unsigned char>(s[name])))
+				while (name < avail && !whitebyte(s[name]) && s[name] != '@' && s[name] != '{' && s[name] != '}')
+					name++;
+			if (name == i + 1)
+				i++; // "@{", "@}", "@@" and the like
+			else if (name < avail && s[name] == '{') {
+				depth++;
+				i = name;
+			} else
+				i = name - 1;
+		} else if (s[i] == '}' && depth-- == 0)
 			break;
 	}
-	close = pos + i;
-	return true;
+	close = open + std::min(i, size - open);
+	return i <= MAXRAWGROUP;
 }
 
 // Past a group found by groupat.
@@ -173,8 +197,8 @@ void pastgroup(texistate *p, size_t &pos, size_t close)
 // macro or let the inner one cancel it.
 bool beginswithmacro(texistate *p, size_t pos)
 {
-	size_t open, close;
-	if (!groupat(p, pos, open, close) || open + 1 >= close || BUF(p, open + 1) != '@')
+	size_t open = groupopen(p, pos);
+	if (open + 2 >= BUFSZ(p) || BUF(p, open + 1) != '@')
 		return false;
 	return macrocommand(commandat(p, open + 1));
 }
@@ -298,18 +322,22 @@ std::string grouptext(texistate *p, size_t open, size_t close)
 void option(texistate *p, size_t &pos, codegroup &code)
 {
 	size_t open, close;
-	if (!groupat(p, pos, open, close))
+	const bool whole = groupat(p, pos, open, close);
+	if (open >= BUFSZ(p))
 		return;
 	std::vector<formtoken> toks;
 	size_t refused;
 	std::string cmd;
-	std::string text = grouptext(p, open, close);
-	if (trimblanks(text).empty()) {
-		pastgroup(p, pos, close);
-		return;
+	std::string text;
+	if (whole) {
+		text = grouptext(p, open, close);
+		if (trimblanks(text).empty()) {
+			pastgroup(p, pos, close);
+			return;
+		}
 	}
 	joinbefore(p);
-	if (formtokens(text, FORMFLAGS, toks, refused, cmd) && !toks.empty()) {
+	if (whole && formtokens(text, FORMFLAGS, toks, refused, cmd) && !toks.empty()) {
 		std::vector<size_t> unmatched;
 		formbrackets(toks, unmatched);
 		outmacroargs(p, formline(toks));
@@ -317,7 +345,7 @@ void option(texistate *p, size_t &pos, codegroup &code)
 		aftergroup(p, pos, code);
 		return;
 	}
-	const bool dash = BUF(p, open + 1) == '-';
+	const bool dash = open + 1 < BUFSZ(p) && BUF(p, open + 1) == '-';
 	advanceto(p, pos, open + 1 + dash);
 	outmacroopen(p, dash ? "Fl" : "Cm");
 	p->pendingspace = 0;
@@ -332,10 +360,11 @@ void option(texistate *p, size_t &pos, codegroup &code)
 void command(texistate *p, size_t &pos, codegroup &code)
 {
 	size_t open, close;
-	if (!groupat(p, pos, open, close))
+	const bool whole = groupat(p, pos, open, close);
+	if (open >= BUFSZ(p))
 		return;
 	const texiprogram &pg = *p->policy.page;
-	std::string text = grouptext(p, open, close);
+	std::string text = whole ? grouptext(p, open, close) : std::string(); // too long: several words
 	std::string_view word = trimblanks(text);
 	const bool oneword = !word.empty() && word.find_first_of(" \t\n") == std::string_view::npos;
 	const bool plain = oneword && word.find('@') == std::string_view::npos;
@@ -368,9 +397,8 @@ void command(texistate *p, size_t &pos, codegroup &code)
 // Whether the group after pos is one word that starts with "-".
 bool dashword(texistate *p, size_t pos)
 {
-	size_t open, close;
-	return groupat(p, pos, open, close) && open + 1 < close && BUF(p, open + 1) == '-' &&
-	       !groupholdswhite(p, pos);
+	size_t open = groupopen(p, pos);
+	return open + 1 < BUFSZ(p) && BUF(p, open + 1) == '-' && !groupholdswhite(p, pos);
 }
 
 // ---------------------------------------------------------------------------

@@ -97,12 +97,17 @@ bool subcommandword(std::string_view w)
 	return true;
 }
 
+// Real forms nest a group or two: deeper ones are not read, so that the
+// scan's own nesting stays bounded.
+constexpr size_t MAXFORMDEPTH = 64;
+
 struct scanner {
 	scanner(std::string_view text, formcontext c, std::vector<formtoken> &out) : s(text), ctx(c), toks(out) {}
 	std::string_view s;
 	formcontext ctx;
 	std::vector<formtoken> &toks;
 	size_t i = 0;
+	size_t depth = 0; // groups open
 	bool white = true; // the form's start counts as white space
 	bool named = false; // the program's name has been read
 	size_t refused = 0;
@@ -257,18 +262,17 @@ struct scanner {
 				push(FORM_ELLIPSIS, at);
 				continue;
 			}
-			if (!braced || name.empty())
+			if (!braced || name.empty() || depth == MAXFORMDEPTH)
 				return refuse(at, name);
 			i++;
 			if (name == "var") {
 				if (!argument())
 					return false;
-			} else if (among(name, flagcommands)) {
-				if (!scan(WORDFLAG, true))
+			} else if (among(name, flagcommands) || among(name, remarkcommands)) {
+				depth++;
+				if (!scan(among(name, flagcommands) ? WORDFLAG : WORDREMARK, true))
 					return false;
-			} else if (among(name, remarkcommands)) {
-				if (!scan(WORDREMARK, true))
-					return false;
+				depth--;
 			} else
 				return refuse(at, name);
 		}

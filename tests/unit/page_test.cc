@@ -114,6 +114,16 @@ struct formcase {
 	bool unclosed = false;
 };
 
+// Groups nested one level deeper than the grammar reads.
+std::string nested(size_t depth)
+{
+	std::string t;
+	for (size_t i = 0; i < depth; i++)
+		t += "@b{";
+	return t + "x" + std::string(depth, '}');
+}
+const std::string nested64 = nested(64), nested65 = nested(65);
+
 const formcase formcases[] = {
 	{"ar", FORMNAMED,
 	    "ar [@option{-X32_64}] [@option{-}]@var{p}[@var{mod}] [@option{--plugin} @var{name}] @var{archive} "
@@ -168,6 +178,8 @@ const formcase formcases[] = {
 	{"a font command without its braces", FORMUNNAMED, "@samp -x", "refused @samp at 0"},
 	{"a command inside an argument", FORMUNNAMED, "@var{a@code{b}}", "refused @code at 6"},
 	{"a symbol command", FORMUNNAMED, "a@*", "refused @* at 1"},
+	{"groups nested as deep as read", FORMUNNAMED, nested64.c_str(), "Cm x\n"},
+	{"groups nested deeper", FORMUNNAMED, nested65.c_str(), "refused @b at 192"},
 };
 
 class forms : public testing::TestWithParam<formcase> {};
