@@ -127,11 +127,12 @@ bool macrocommand(cmdid cmd)
 	return cmd == CMD_email || cmd == CMD_url || cmd == CMD_uref || cmd == CMD_indicateurl;
 }
 
-// Whether a command writes a few characters of text: a glyph or accent.
+// Whether a command writes a few characters of text where it stands: a
+// glyph, an accent, a footnote's mark.
 bool charcommand(cmdid cmd)
 {
 	return cmd != CMD_NONE && (cmdtable[cmd].fn == doglyph || cmdtable[cmd].fn == dodiacritic ||
-	                           cmdtable[cmd].fn == dounicode);
+	                           cmdtable[cmd].fn == dounicode || cmd == CMD_footnote);
 }
 
 // The "{" of the braced group after pos (after white space), or the end of
