@@ -402,9 +402,15 @@ static constexpr struct punctclass {
 // Closing punctuation right after an inline macro's content goes onto the
 // macro line, each character an argument of its own, rather than beginning
 // the next text line.  A program's page moves ";" too.
+//
+// While output is off no line macro opened is counted, so the one open is
+// some other command's, live around the text that is thrown away (the
+// arguments a reference drops, the branch an inline conditional leaves
+// out): its punctuation, a comma between arguments included, is not this
+// group's to take.
 void outtrailpunct(texistate *p, size_t &pos)
 {
-	if (p->openmacros != 1)
+	if (p->openmacros != 1 || p->ignoredepth)
 		return;
 	size_t size = BUFSZ(p);
 	size_t end = pos;

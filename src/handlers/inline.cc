@@ -94,25 +94,12 @@ static_assert(std::string_view(refs[refindex[CMD_email]].macro) == "Mt" && refs[
 
 // The arguments that have no place on the page (display text, titles, file
 // names) are parsed, so that their commands still run and their braces are
-// matched, and thrown away.  A font command among them opens no line macro
-// while output is off, so it would take the punctuation after its group, an
-// argument's comma included, for that of the line macro that is open, and
-// consume it: the arguments after it would shift.  One more macro counted
-// while a line is open keeps the punctuation in the list.
+// matched, and thrown away.
 struct dropping {
 	texistate *p;
-	int ignore, open;
-	explicit dropping(texistate *st) : p(st), ignore(st->ignoredepth), open(st->openmacros)
-	{
-		p->ignoredepth++;
-		if (open != 0)
-			p->openmacros++;
-	}
-	~dropping()
-	{
-		p->ignoredepth = ignore;
-		p->openmacros = open;
-	}
+	int ignore;
+	explicit dropping(texistate *st) : p(st), ignore(st->ignoredepth) { p->ignoredepth++; }
+	~dropping() { p->ignoredepth = ignore; }
 	dropping(const dropping &) = delete;
 	dropping &operator=(const dropping &) = delete;
 };
