@@ -327,6 +327,8 @@ void outmacroargs(texistate *p, std::string_view args)
 	p->pendingspace = 0;
 }
 
+// Only the lines of inline macros are opened again: a block's line is never
+// continued.
 bool outreopen(texistate *p)
 {
 	static constexpr std::string_view inline_[] = {"Ar", "Cm", "Em", "Ev", "Fl", "Ic", "Li", "Lk", "Mt", "Nm",

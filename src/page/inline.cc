@@ -251,6 +251,7 @@ void nsword(texistate *p, size_t pos)
 	}
 }
 
+// The punctuation that goes onto a macro line after its group.
 bool closingpunct(char c)
 {
 	return std::strchr("!\"),.:?;", c) != nullptr && c != '\0';
@@ -259,10 +260,9 @@ bool closingpunct(char c)
 // After a macro's group: closing punctuation before white space (or the end
 // of the group around) goes onto the line, each character an argument of
 // its own; a word or macro right after continues the line after "Ns", out
-// of the group's code.  The
-// outermost macro of a line keeps it open for as long as the source does
-// without white space; an inner one only marks the join, its line going on
-// anyway.  Then the macro is closed.
+// of the group's code.  The outermost macro of a line keeps it open for as
+// long as the source does without white space; an inner one only marks the
+// join, its line going on anyway.  Then the macro is closed.
 void aftergroup(texistate *p, size_t &pos, codegroup &code)
 {
 	code.end();
