@@ -373,9 +373,14 @@ void command(texistate *p, size_t &pos, codegroup &code)
 	auto manual = plain && !self ? pg.manuals.find(word) : pg.manuals.end();
 	joinbefore(p);
 	std::string line;
-	if (self && p->openmacros == 0)
+	if (self) {
+		// On a line already open "Nm" names the program itself.
 		line = "Nm";
-	else if (manual != pg.manuals.end()) {
+		if (p->openmacros > 0) {
+			line += ' ';
+			formargument(line, pg.name);
+		}
+	} else if (manual != pg.manuals.end()) {
 		line = "Xr ";
 		formargument(line, word);
 		line += ' ';
@@ -388,7 +393,7 @@ void command(texistate *p, size_t &pos, codegroup &code)
 		parsegroup(p, pos);
 		p->ignoredepth--;
 	} else {
-		outmacroopen(p, !oneword ? "Li" : self ? "Nm" : "Ic");
+		outmacroopen(p, !oneword ? "Li" : "Ic");
 		p->pendingspace = 0;
 		parsegroup(p, pos);
 	}
