@@ -12,8 +12,9 @@ sides are timed back to back, each as the median of several whole-process
 runs (hyperfine where it is installed), and a ratio is the median of the
 ratios of the rounds; a time shown is the median of its rounds.  Peak memory
 is the maximum resident set of one run.  Generated inputs are kept in
-bench/out/.  --quick leaves out the 100 MB inputs.  Prints the four targets
-with pass or miss and exits with 1 if one is missed.
+bench/out/.  --quick leaves out the 100 MB inputs.  Then the program pages
+of binutils' manual against as many conversions of the whole manual.  Prints
+the five targets with pass or miss and exits with 1 if one is missed.
 """
 import argparse
 import json
@@ -99,17 +100,40 @@ def machine():
     return "%s, %d cores, %s %s" % (cpu, os.cpu_count() or 0, platform.system(), platform.release())
 
 
-def paired(a, b, rounds):
+def pairedrounds(a, b, rounds):
     """Times a and b back to back in each of the rounds.  a and b are
-    (cmd, runs, stdin, warmup); returns the median time of each side and
-    the median of the rounds' ratios b / a, and a's last exit status."""
+    (cmd, runs, stdin, warmup); returns the times of each side and the
+    ratios b / a, round by round, and a's last exit status."""
     ta, tb = [], []
     for _ in range(rounds):
         t, status = median(a[0], a[1], stdin=a[2], warmup=a[3])
         ta.append(t)
         tb.append(median(b[0], b[1], stdin=b[2], warmup=b[3])[0])
-    ratio = statistics.median(y / x for x, y in zip(ta, tb))
-    return statistics.median(ta), statistics.median(tb), ratio, status
+    return ta, tb, [y / x for x, y in zip(ta, tb)], status
+
+
+def paired(a, b, rounds):
+    """The median time of each side and the median of the rounds' ratios
+    b / a, and a's last exit status."""
+    ta, tb, ratios, status = pairedrounds(a, b, rounds)
+    return statistics.median(ta), statistics.median(tb), statistics.median(ratios), status
+
+
+def programpages(tex, rounds):
+    """The program pages of binutils as its build writes them, one process
+    each, against as many conversions of its whole manual: both sides are
+    one shell that starts the processes one after the other.  Returns the
+    median time of each side, the ratios pages / whole round by round, and
+    the pages' last exit status."""
+    d = os.path.join(ROOT, "tests", "corpus", "binutils")
+    doc = os.path.join(d, "binutils.texi")
+    lines = [l.split() for l in open(os.path.join(ROOT, "tests", "corpus", "binutils.pages")) if l.strip()]
+    release, pages = lines[0][0], lines[1:]
+    write = [shlex.join([tex, "-m", p[0]] + p[1:] + ["-D", "man", "-r", release, doc]) + " >/dev/null" for p in pages]
+    whole = [shlex.join([tex, doc]) + " >/dev/null"] * len(pages)
+    tp, tw, ratios, status = pairedrounds((["sh", "-c", "; ".join(write)], 11, None, 2),
+                                          (["sh", "-c", "; ".join(whole)], 11, None, 2), rounds)
+    return len(pages), statistics.median(tp), statistics.median(tw), [1 / r for r in ratios], status
 
 
 def main():
@@ -163,6 +187,17 @@ def main():
             print("%-22s %8.2f %9.4f %12s" % (name, size, t, "(no texi2any)"))
     print()
 
+    # One program's page reads the whole manual as lines but converts only
+    # that page's ranges: all of a manual's pages cost no more than as many
+    # conversions of the whole manual.
+    n, tp, tw, pageratios, status = programpages(tex, a.rounds)
+    if status != 0:
+        sys.exit("binutils pages: status %d" % status)
+    print("%-22s %12s %12s %9s %15s" % ("program pages", "pages s", "whole s", "ratio", "rounds"))
+    print("%-22s %12.4f %12.4f %9.2f %7.2f - %.2f" % ("binutils, %d pages" % n, tp, tw, statistics.median(pageratios),
+                                                     min(pageratios), max(pageratios)))
+    print()
+
     big = max(sizes)
     verdicts = []
     speed = results[(big, False)][2]
@@ -180,6 +215,8 @@ def main():
                          "%.2f" % growth, growth <= 11))
     over = max(mem - 1.5 * size - 16 * 1.048576 for (size, _, _, mem, _) in results.values())
     verdicts.append(("4. peak memory < 1.5 x input + 16 MiB", "worst margin %.1f MB" % -over, over < 0))
+    pages = statistics.median(pageratios)
+    verdicts.append(("5. %d binutils pages <= %d whole conversions" % (n, n), "%.2f of the whole" % pages, pages <= 1))
     for what, value, ok in verdicts:
         print("%-52s %-22s %s" % (what, value, "pass" if ok else "MISS"))
     sys.exit(0 if all(v[2] for v in verdicts) else 1)

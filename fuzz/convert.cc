@@ -4,14 +4,23 @@
 // reach gigabytes), and the diagnostics are formatted and dropped the same
 // way.  Every way out must return to the caller with status 0 or 1, and
 // leave no file open.
+//
+// Built with FUZZ_PAGE, the first line holds the options of a program's
+// page, tab-separated, each as on the command line with its value joined:
+// "-mKEY", "-Dname=value", "-nNAME", "-rRELEASE", "-sSECTION" or "-l"
+// (other fields are ignored).  Without -m the manual's pages are listed.
+// Options the command line would refuse as a usage error are not run.
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "teximan.h"
 
@@ -43,9 +52,51 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	std::string_view doc(reinterpret_cast<const char *>(data), size);
+	texioptions opt;
+#ifdef FUZZ_PAGE
+	size_t nl = doc.find('\n');
+	std::string_view line = doc.substr(0, nl);
+	doc.remove_prefix(nl == std::string_view::npos ? doc.size() : nl + 1);
+	std::vector<std::string> fields; // the values, NUL-terminated for the options
+	for (size_t start = 0; start <= line.size();) {
+		size_t tab = std::min(line.find('\t', start), line.size());
+		fields.emplace_back(line.substr(start, tab - start));
+		start = tab + 1;
+	}
+	for (const std::string &f : fields) {
+		if (f.size() < 2 || f[0] != '-')
+			continue;
+		const char *v = f.c_str() + 2;
+		switch (f[1]) {
+		case 'm':
+			opt.page = v;
+			break;
+		case 'D':
+			opt.defines.push_back(v);
+			break;
+		case 'n':
+			opt.name = v;
+			break;
+		case 'r':
+			opt.release = v;
+			break;
+		case 's':
+			opt.section = v;
+			break;
+		case 'l':
+			opt.listpages = true;
+			break;
+		default:
+			break;
+		}
+	}
+	if (opt.page == nullptr)
+		opt.listpages = true;
+	if (opt.listpages && (opt.page || !opt.defines.empty() || opt.name || opt.release || opt.section))
+		return 0;
+#endif
 	// Measured around the run alone: the fuzzer keeps files of its own open.
 	int freefd = lowestfree();
-	texioptions opt;
 	opt.indata = &doc;
 	opt.incdirs = FUZZ_INCDIRS;
 	opt.outfd = outfd;

@@ -26,8 +26,23 @@ static void entry(std::string_view s)
 int main(int argc, char *argv[])
 {
 	if (argc < 2 || std::freopen(argv[1], "w", stdout) == nullptr) {
-		std::perror(argc < 2 ? "usage: dictgen OUTPUT [NAME...]" : argv[1]);
+		std::perror(argc < 2 ? "usage: dictgen OUTPUT [--page] [NAME...]" : argv[1]);
 		return 1;
+	}
+	int names = 2;
+	if (argc > 2 && std::string_view(argv[2]) == "--page") {
+		// The options of a program's page on its first line, and the
+		// shapes of the manuals that mark pages.
+		names = 3;
+		for (std::string_view s : {"-mprog\t", "-l\t", "-nprog\t", "-Dman\t", "-DX=1\t", "-r1.0\t", "-s5\t",
+		         "\n@c man begin SYNOPSIS prog\n", "\n@c man begin OPTIONS\n", "\n@c man begin DESCRIPTION prog\n",
+		         "\n@c man begin SEEALSO\n", "\n@c man begin INCLUDE\n", "\n@c man begin NAME\n",
+		         "\n@c man begin TARGET prog\n", "\n@c man begin BUGS other\n", "\n@c man end\n",
+		         "\n@c man title prog a program\n", "prog ", "[", "]", "|", "@dots{}", "...", "@option{-",
+		         "@var{", "@r{", "@@", "--", "=", "@item -", "@itemx --", "@table @option\n", "@table @samp\n",
+		         "@gccoptlist{", "@gol\n", "prog(1)", "@xref{N}", "@pxref{N,,T,f.info,M}", "@ref{N}",
+		         "@inforef{N,T,F}", "@node N\n", "@section S\n", ". A", "@footnote{", "\\c", "\n\n"})
+			entry(s);
 	}
 	for (const cmdentry &c : cmdtable) {
 		std::string name = std::string("@") + std::string(c.name, c.len);
@@ -48,7 +63,7 @@ int main(int argc, char *argv[])
 	         "``", "''", ".", "_\n", "T{", "@sc{", "@samp{.}", "@xref{a,,, f, M}", "@uref{u, t}",
 	         "@enumerate 3\n"})
 		entry(s);
-	for (int i = 2; i < argc; i++) {
+	for (int i = names; i < argc; i++) {
 		entry(std::string("@include ") + argv[i] + "\n");
 		entry(std::string("@verbatiminclude ") + argv[i] + "\n");
 	}

@@ -399,9 +399,15 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ dodefinition,    "defivarx"             }, // 384
 	{ dodefinition,    "deftypeivar"          }, // 385
 	{ dodefinition,    "deftypeivarx"         }, // 386
+
+	// Known inside a program's page alone.
+	{ dogol,           "gol"                  }, // 387
+	{ dofont,          "gcctabopt"            }, // 388
+	{ dogccoptlist,    "gccoptlist"           }, // 389
 };
 
-static_assert(CMD_xref == 257 && sizeof(cmdtable) / sizeof(cmdtable[0]) == 387);
+static_assert(CMD_xref == 257 && sizeof(cmdtable) / sizeof(cmdtable[0]) == 390);
+static_assert(CMD_gol == 387 && cmdtable[CMD_gccoptlist].fn == dogccoptlist);
 static_assert(cmdtable[CMD_end].len == 3 && cmdtable[CMD_end].fn == dostrayend);
 static_assert(cmdtable[CMD_columnfractions].fn == nullptr && cmdtable[CMD_columnfractions].len == 15);
 static_assert(cmdtable[CMD_value].fn == dovariable && cmdtable[CMD_value].len == 5);
@@ -452,7 +458,7 @@ constexpr lookuptable buildlookup()
 	lookuptable t{};
 	for (uint16_t &s : t.slot)
 		s = EMPTY;
-	for (unsigned id = 0; id < CMD_NONE; id++) {
+	for (unsigned id = 0; id < CMD_gol; id++) {
 		const cmdentry &e = cmdtable[id];
 		if (e.len == 0)
 			continue; // the entry command of declared indexes has no name
@@ -480,13 +486,14 @@ constexpr cmdid findcmd(const char *s, size_t n)
 	return CMD_NONE;
 }
 
-// The lookup agrees with a scan in row order: every named row finds itself,
-// and no two rows share a name.
+// The lookup agrees with a scan in row order: every named row finds itself
+// (but for those of a program's page alone, which it does not find), and no
+// two rows share a name.
 constexpr bool lookupagrees()
 {
 	for (unsigned id = 0; id < CMD_NONE; id++) {
 		const cmdentry &e = cmdtable[id];
-		if (e.len != 0 && findcmd(e.name, e.len) != id)
+		if (e.len != 0 && findcmd(e.name, e.len) != (id < CMD_gol ? id : CMD_NONE))
 			return false;
 		for (unsigned j = 0; j < id; j++)
 			if (std::string_view(cmdtable[j].name, cmdtable[j].len) ==
@@ -509,11 +516,15 @@ constexpr struct namestops {
 
 } // namespace
 
-// What a name stands for after the rows of the table: a declared index's
-// entry command, then a name defined by @alias or @definfoenclose, then a
-// macro.
+// What a name stands for after the rows of the table: a command of a
+// program's page (in such a page), a declared index's entry command, then a
+// name defined by @alias or @definfoenclose, then a macro.
 static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarget &target)
 {
+	if (p->policy.pagecommands)
+		for (unsigned id = CMD_gol; id < CMD_NONE; id++)
+			if (std::string_view(cmdtable[id].name, cmdtable[id].len) == std::string_view(s, n))
+				return static_cast<cmdid>(id);
 	if (n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 &&
 	    p->indexnames.find(std::string_view(s, n - 5)) != p->indexnames.end())
 		return CMD_USERINDEX;
@@ -526,6 +537,23 @@ static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarg
 	if (auto m = p->macros.find(std::string_view(s, n)); m != p->macros.end())
 		target.macro = m->second.get();
 	return CMD_NONE;
+}
+
+// Whether only blanks stand before pos on its line, as far as the bytes the
+// input keeps show.
+static bool atlinestart(texistate *p, size_t pos)
+{
+	const textbuf &t = TOP(p).text;
+	for (; pos > 0; pos--) {
+		if (!t.kept(pos - 1))
+			return false;
+		char c = t.byte(pos - 1);
+		if (c == '\n')
+			return true;
+		if (!blankbyte(c))
+			return false;
+	}
+	return true;
 }
 
 // Reads the command whose "@" stands at pos.  end is set just past what was
@@ -578,8 +606,13 @@ cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
 				return static_cast<cmdid>(lookup.slot[i]);
 		}
 	cmdid id = lookupdefined(p, s, n, t);
-	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr)
+	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr) {
+		// Program pages come from manuals whose index entries may be of
+		// an index declared elsewhere: such a line is dropped as one.
+		if (p->policy.pagecommands && n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 && atlinestart(p, pos))
+			return CMD_USERINDEX;
 		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
+	}
 	if (target == nullptr && (t.macro != nullptr || t.enclose != nullptr))
 		return CMD_NONE;
 	return id;

@@ -117,6 +117,9 @@ enum cmdid : unsigned {
 	CMD_defopx, CMD_deftypeop, CMD_deftypeopx, CMD_defmethod, CMD_defmethodx,
 	CMD_defcv, CMD_defcvx, CMD_deftypecv, CMD_deftypecvx, CMD_defivar,
 	CMD_defivarx, CMD_deftypeivar, CMD_deftypeivarx,
+	// The commands of the manuals that mark program pages, known only
+	// inside such a page: the lookup leaves their rows out.
+	CMD_gol, CMD_gcctabopt, CMD_gccoptlist,
 	CMD_NONE, // one past the last row: nothing to run
 };
 
@@ -202,6 +205,8 @@ public:
 
 	// The byte at any offset from origin - 1 on.
 	char byte(size_t pos) const { return pos >= origin_ ? *at(pos) : before_; }
+	// Whether byte() can read the byte at pos.
+	bool kept(size_t pos) const { return pos + 1 >= origin_; }
 
 	// Filling a new text: room for cap bytes (null when memory runs out),
 	// then the number of bytes put there.
@@ -406,12 +411,42 @@ constexpr size_t MAXRUNEXPANSIONS = 100000;
 constexpr size_t MAXRUNBYTES = 16u << 20;
 constexpr size_t WRAPCOLUMN = 73;
 
+// What one program's page (-m) knows of itself, for the macros that name
+// the program, other manuals and the page's own subsections.
+struct pagecollection;
+struct texiprogram {
+	std::string_view name, key; // the program's name, and the page's key
+	namedmap<std::string> manuals; // NAME(N) in the SEE ALSO section: N by NAME
+	std::string infoname;          // the manual that references to other nodes point into
+	const pagecollection *pages = nullptr; // what was collected: the page's own nodes
+	bool synopsis = false;         // the SYNOPSIS section is being written
+	bool seealso = false;          // the SEE ALSO section is
+};
+
 // The few rules that differ inside one program's page (-m), read where they
 // apply; all off for the whole-manual page.
 struct texipolicy {
 	// The page's prologue is written before its sections: @top is one
 	// more heading.
 	bool topheading = false;
+	// The page's sections are its frame: no heading is written above this
+	// level (1: a subsection).
+	int64_t minlevel = 0;
+	// The dialect of the manuals that mark pages: @gol, @gcctabopt and
+	// @gccoptlist are commands, and a line that starts with an unknown
+	// command named "...index" is an index entry, dropped unreported.
+	bool pagecommands = false;
+	// Text is written word by word so that a formatter's checks find
+	// nothing to say: a new sentence starts a text line, a text line ends
+	// before it passes 80 bytes, and a paragraph break just before a list,
+	// an item, a display or a heading is taken back.
+	bool textlines = false;
+	// On a macro line, closing punctuation at the end of a word stands
+	// apart, each character an argument of its own.
+	bool splitpunct = false;
+	// The inline commands and the tags of tables write the macros of
+	// options, arguments and commands, for this page.
+	const texiprogram *page = nullptr;
 };
 
 struct texistate {
@@ -440,6 +475,7 @@ struct texistate {
 	int openquotes = 0; // quotations whose "Qo" is written and whose "Qc" is owed
 	int codedepth = 0;  // groups of code commands open: quotes and punctuation as typed
 	int scdepth = 0;    // groups of @sc open: letters in capitals
+	cmdid tagformat = CMD_NONE; // the format of the innermost tag table (a program's page)
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
 	bool topseen = false;    // @top has switched the output on
@@ -587,11 +623,17 @@ void outstr(texistate *p, const char *s);
 void outrange(texistate *p, size_t start, size_t end);
 void outtext(texistate *p, const char *s, size_t n); // as outchar for each byte
 void outmacroopen(texistate *p, const char *name);
+// A line macro with its arguments written as they stand, nothing owed
+// after them; closed by outmacroclose.
+void outmacroargs(texistate *p, std::string_view args);
 void outmacroclose(texistate *p);
+// The line of an inline macro just closed, opened again to go on (a held
+// place only); false where the last line is no such line.
+bool outreopen(texistate *p);
 void outblockmacro(texistate *p, const char *text);
 void outparagraph(texistate *p);
 void outtrailpunct(texistate *p, size_t &pos);
-void outowedspace(texistate *p);
+void outowedspace(texistate *p, char next = 0);
 void outendline(texistate *p); // even while output is suppressed
 size_t skipwhitespace(texistate *p, size_t &pos);
 // Every parse loop looks for white space before each element, and most
@@ -747,6 +789,20 @@ void doinlinecond(texistate *, cmdid, size_t &);
 // Whether the braced group that follows pos (after white space) holds a
 // space, tab or newline before the "}" that balances its "{".
 bool groupholdswhite(texistate *p, size_t pos);
+
+// The commands of a program's page alone, and what its inline commands and
+// tag tables write there (policy.page set).
+void dogol(texistate *, cmdid, size_t &);
+void dogccoptlist(texistate *, cmdid, size_t &);
+void pagefont(texistate *p, cmdid cmd, size_t &pos);
+// A cross reference (@xref, @pxref, @ref, @inforef): false for the others,
+// which a program's page writes as the whole-manual page does.
+bool pagereference(texistate *p, cmdid cmd, size_t &pos);
+// The command that follows a table's command at pos, its format.
+cmdid pagetagformat(texistate *p, size_t pos);
+// An item of a tag table: its tag and those of the @itemx lines right
+// after it, on one "It" line.
+void pageitem(texistate *p, size_t &pos);
 
 // Glyphs and accents.
 void doglyph(texistate *, cmdid, size_t &);

@@ -92,7 +92,8 @@ void dovariable(texistate *p, cmdid cmd, size_t &pos)
 		valuelremove(p, pos);
 		break;
 	case CMD_value: {
-		if (p->pendingspace)
+		// A program's page starts no text line with a blank.
+		if (p->pendingspace && (p->column != 0 || !p->policy.textlines))
 			outchar(p, ' ');
 		p->pendingspace = 0;
 		if (const std::string *v = valueblookup(p, pos)) {

@@ -253,21 +253,48 @@ void outrange(texistate *p, size_t start, size_t end)
 	outtext(p, BUFAT(p, start), end - start);
 }
 
-// The owed space of a handler that writes inline text itself.
-void outowedspace(texistate *p)
+static bool sentencebreak(const texistate *p, char next);
+
+// The owed space of a handler that writes inline text itself, whose first
+// byte is `next` when it is known.
+void outowedspace(texistate *p, char next)
 {
-	if (p->pendingspace && p->column != 0 && p->literaldepth == 0)
-		outchar(p, ' ');
+	if (p->pendingspace && p->column != 0 && p->literaldepth == 0) {
+		if (p->policy.textlines && sentencebreak(p, next))
+			outchar(p, '\n');
+		else
+			outchar(p, ' ');
+	}
 	p->pendingspace = 0;
 }
 
 // ---------------------------------------------------------------------------
 // Macro lines
 
+// A paragraph break just written, taken back before a macro that sets off
+// what follows anyway (a list, an item, a display, a heading): formatters
+// skip the break there, and their checks report it.  Only a held place
+// keeps the bytes to take back, and a program page's sections are held.
+static void takebackpara(texistate *p, std::string_view macro)
+{
+	static constexpr std::string_view setoff[] = {"It", "Bl", "Bd", "El", "Ss", "Sh"};
+	std::string_view m = macro.substr(0, macro.find(' '));
+	if (std::find(std::begin(setoff), std::end(setoff), m) == std::end(setoff))
+		return;
+	outsink &o = p->out;
+	if (!o.held || p->column != 0 || o.len < 4 || std::memcmp(o.data() + o.len - 4, ".Pp\n", 4) != 0 ||
+	    (o.len > 4 && o.data()[o.len - 5] != '\n'))
+		return;
+	o.len -= 4;
+	o.last = o.len > 0 ? o.data()[o.len - 1] : '\n';
+}
+
 void outmacroopen(texistate *p, const char *name)
 {
 	if (p->ignoredepth)
 		return;
+	if (p->policy.textlines && p->openmacros == 0)
+		takebackpara(p, name);
 	if (p->column != 0 && p->openmacros == 0) {
 		outbyte(p, '\n');
 		p->column = 0;
@@ -279,6 +306,49 @@ void outmacroopen(texistate *p, const char *name)
 	p->column += n + 1;
 	p->openmacros++;
 	p->pendingspace = 0;
+}
+
+// A line macro whose arguments are ready in mdoc form (a form of a command
+// line): opened as outmacroopen opens one, with nothing after them.
+void outmacroargs(texistate *p, std::string_view args)
+{
+	if (p->ignoredepth)
+		return;
+	if (p->policy.textlines && p->openmacros == 0)
+		takebackpara(p, args);
+	if (p->column != 0 && p->openmacros == 0) {
+		outbyte(p, '\n');
+		p->column = 0;
+	}
+	outbyte(p, p->openmacros == 0 ? '.' : ' ');
+	outraw(p, args.data(), args.size());
+	p->column += args.size() + 1;
+	p->openmacros++;
+	p->pendingspace = 0;
+}
+
+// Only the lines of inline macros are opened again: a block's line is never
+// continued.
+bool outreopen(texistate *p)
+{
+	static constexpr std::string_view inline_[] = {"Ar", "Cm", "Em", "Ev", "Fl", "Ic", "Li", "Lk", "Mt", "Nm",
+	    "No", "Pa", "Ql", "Sy", "Xr"};
+	outsink &o = p->out;
+	if (p->ignoredepth || p->openmacros != 0 || p->column != 0 || !o.held || o.len < 4 ||
+	    o.data()[o.len - 1] != '\n')
+		return false;
+	std::string_view held(o.data(), o.len - 1);
+	size_t start = held.rfind('\n') + 1; // npos + 1: the first line
+	std::string_view line = held.substr(start);
+	if (line.size() < 3 || line[0] != '.' ||
+	    std::find(std::begin(inline_), std::end(inline_), line.substr(1, 2)) == std::end(inline_) ||
+	    (line.size() > 3 && line[3] != ' '))
+		return false;
+	o.len--;
+	o.last = o.data()[o.len - 1];
+	p->column = line.size();
+	p->openmacros = 1;
+	return true;
 }
 
 // A line macro opened while output was off, on a line whose @top switched
@@ -302,6 +372,8 @@ void outblockmacro(texistate *p, const char *text)
 		texierror(p, "\"%s\" in open line scope!?", text);
 	if (p->literaldepth)
 		texierror(p, "\"%s\" in a literal scope!?", text);
+	if (p->policy.textlines)
+		takebackpara(p, text);
 	if (p->column != 0)
 		outbyte(p, '\n');
 	outbyte(p, '.');
@@ -331,7 +403,7 @@ static constexpr struct punctclass {
 
 // Closing punctuation right after an inline macro's content goes onto the
 // macro line, each character an argument of its own, rather than beginning
-// the next text line.
+// the next text line.  A program's page moves ";" too.
 //
 // While output is off no line macro opened is counted, so the one open is
 // some other command's, live around the text that is thrown away (the
@@ -344,7 +416,8 @@ void outtrailpunct(texistate *p, size_t &pos)
 		return;
 	size_t size = BUFSZ(p);
 	size_t end = pos;
-	while (end < size && closingpunct.is[static_cast<unsigned char>(BUF(p, end))])
+	while (end < size && (closingpunct.is[static_cast<unsigned char>(BUF(p, end))] ||
+	                         (p->policy.textlines && BUF(p, end) == ';')))
 		end++;
 	if (end == pos)
 		return;
@@ -526,10 +599,6 @@ bool ismdocmacro(const char *s, size_t n)
 
 } // namespace
 
-// Writes the word at pos: the owed space (or a line break once the line is
-// long), then the word's bytes up to white space, a command, a brace or the
-// delimiter.  Paired quotes become typographic quotes; a backslash its
-// printed escape.
 // The owed space before a word, or a line break once the line is long.
 static inline void wordspace(texistate *p)
 {
@@ -547,18 +616,243 @@ static inline void wordspace(texistate *p)
 	p->pendingspace = 0;
 }
 
+// ---------------------------------------------------------------------------
+// Text lines that a formatter's checks pass (a program's page).  The checks
+// want a new sentence on a new line, and no text line over 80 bytes; they
+// read a sentence's end as a period after two letters or digits (but for
+// "nc" and "vs": "inc.", "vs.") before a capital.
+
+constexpr size_t MAXTEXTLINE = 80;
+
+static bool alnumbyte(char c)
+{
+	return letterbyte(static_cast<unsigned char>(c)) || (c >= '0' && c <= '9');
+}
+
+// Whether a text line's owed space before a word that begins with `next`
+// is better a line break: the line ends a sentence and the word begins
+// another.  What the line holds is read back from the sink, which holds the
+// whole section.
+static bool sentencebreak(const texistate *p, char next)
+{
+	const outsink &o = p->out;
+	if (next < 'A' || next > 'Z' || p->openmacros != 0 || p->column < 3 || o.len < 3)
+		return false;
+	const char *e = o.data() + o.len;
+	return e[-1] == '.' && alnumbyte(e[-2]) && alnumbyte(e[-3]) && !(e[-3] == 'n' && e[-2] == 'c') &&
+	       !(e[-3] == 'v' && e[-2] == 's');
+}
+
+// The bytes a word of n input bytes takes on a text line, at most: escapes
+// are longer than what they stand for.
+static size_t wordbytes(const char *s, size_t n)
+{
+	size_t extra = 0;
+	for (size_t i = 0; i < n; i++)
+		extra += s[i] == '\\' || s[i] == '`' || s[i] == '\'' || s[i] == '"' ? 3 : 0;
+	return n + extra;
+}
+
+// The owed space before the word at s, or a line break: before a word that
+// would carry the line past its length, and before a new sentence.
+static void pagespace(texistate *p, const char *s, size_t n)
+{
+	if (p->pendingspace && !p->ignoredepth && !p->literaldepth) {
+		// Small capitals are written as capitals.
+		char first = n > 0 && p->scdepth && s[0] >= 'a' && s[0] <= 'z' ? static_cast<char>(s[0] - 'a' + 'A') : n > 0 ? s[0] : 0;
+		if (p->openmacros == 0 && p->column != 0 &&
+		    (p->column >= WRAPCOLUMN ||
+		     (n > 0 && (p->column + 1 + wordbytes(s, n) > MAXTEXTLINE || sentencebreak(p, first))))) {
+			outbyte(p, '\n');
+			p->parabreak = 0;
+			p->column = 0;
+		} else if (p->column != 0) {
+			outbyte(p, ' ');
+			p->parabreak = 0;
+			p->column++;
+		}
+	}
+	p->pendingspace = 0;
+}
+
 // A fixed word written as the word writer writes a word of the input after
 // white space.
 void outword(texistate *p, std::string_view w)
 {
 	p->pendingspace = 1;
-	wordspace(p);
+	if (p->policy.textlines)
+		pagespace(p, w.data(), w.size());
+	else
+		wordspace(p);
 	outtext(p, w.data(), w.size());
 }
 
+// The bytes of a word at s, n long: paired quotes become typographic
+// quotes, a backslash its printed escape.  wholearg: the word ends where an
+// argument of a macro line would.
+static void wordout(texistate *p, const char *s, size_t n, bool wholearg)
+{
+	const bool macroline = quoteline(p);
+	// Code and literal text keep their quotes as typed.
+	const bool typed = p->codedepth || p->literaldepth;
+	const bool *special = wordspecial[macroline][typed].special;
+	// Small capitals are written as capitals; what is checked below is
+	// the word as it is written.
+	std::string caps;
+	if (p->scdepth) {
+		caps.assign(s, n);
+		for (char &c : caps)
+			if (c >= 'a' && c <= 'z')
+				c = static_cast<char>(c - 'a' + 'A');
+		s = caps.data();
+	}
+	// A word that is a whole argument of a macro line and names an mdoc
+	// macro would be called as that macro; a word of code made of
+	// delimiters alone would be moved out of its macro.
+	if (macroline && p->out.last == ' ' && wholearg && ismdocmacro(s, n))
+		outraw(p, "\\&", 2);
+	else if (macroline && p->codedepth && onlydelimiters(s, n))
+		outraw(p, "\\&", 2);
+	if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\'' && !typed))
+		outraw(p, "\\&", 2);
+	size_t i = 0, col = 0;
+	while (i < n) {
+		size_t j = i;
+		while (j < n && !special[static_cast<unsigned char>(s[j])])
+			j++;
+		outraw(p, s + i, j - i);
+		col += j - i;
+		if (j == n)
+			break;
+		if (s[j] == '\\') {
+			outraw(p, "\\e", 2);
+			col++;
+			i = j + 1;
+		} else if (s[j] == '"') {
+			outraw(p, "\\(dq", 4);
+			col++;
+			i = j + 1;
+		} else if (j + 1 < n && s[j + 1] == s[j]) {
+			outraw(p, s[j] == '`' ? "\\(lq" : "\\(rq", 4);
+			col += 4;
+			i = j + 2;
+		} else {
+			outbyte(p, s[j]);
+			col++;
+			i = j + 1;
+		}
+	}
+	p->column += col;
+	p->parabreak = 0;
+}
+
+// Past a word of n bytes, which holds no newline: only the column moves.
+static inline void pastword(texiinput &in, size_t &pos, size_t n)
+{
+	if (in.splicerem >= n)
+		in.splicerem -= n;
+	else {
+		in.col += n - in.splicerem;
+		in.splicerem = 0;
+	}
+	pos += n;
+}
+
+// The closing punctuation that a program page's macro lines set apart.
+static bool closingbyte(char c)
+{
+	return c == '.' || c == ',' || c == ':' || c == ';' || c == ')' || c == '?' || c == '!';
+}
+
+// A reference to another manual in the running text of a page's SEE ALSO:
+// NAME(N), for a manual the section names, and closing punctuation after
+// it.  The length of NAME, and of the reference before the punctuation; 0
+// for another word.
+static size_t manualref(const texiprogram &pg, const char *s, size_t n, size_t &len)
+{
+	const void *open = std::memchr(s, '(', n);
+	if (open == nullptr || open == s)
+		return 0;
+	size_t name = static_cast<size_t>(static_cast<const char *>(open) - s);
+	auto m = pg.manuals.find(std::string_view(s, name));
+	if (m == pg.manuals.end())
+		return 0;
+	const std::string &sec = m->second;
+	len = name + sec.size() + 2;
+	if (len > n || std::memcmp(s + name + 1, sec.data(), sec.size()) != 0 || s[len - 1] != ')')
+		return 0;
+	for (size_t i = len; i < n; i++)
+		if (!closingbyte(s[i]))
+			return 0;
+	return name;
+}
+
+// A word of a program's page: the SEE ALSO references as "Xr" lines, the
+// owed space as a line break where the text line asks for one, and on a
+// macro line closing punctuation apart from the word it ends.
+static void pageword(texistate *p, size_t &pos, char delim)
+{
+	texiinput &in = TOP(p);
+	size_t avail = in.text.size() - pos;
+	const char *s = in.text.at(pos);
+	const bool *stop = delim ? argstop.stop : wordstop.stop;
+	size_t n = 0;
+	while (n < avail && !stop[static_cast<unsigned char>(s[n])])
+		n++;
+	// Where the word ends, a macro line's argument would end too.
+	const bool ends = n == avail || whitebyte(s[n]) || s[n] == '}' || s[n] == ',';
+	const bool live = !p->ignoredepth;
+
+	size_t reflen = 0, name = 0;
+	if (live && n > 0 && ends && p->policy.page != nullptr && p->policy.page->seealso && p->openmacros == 0 &&
+	    !p->literaldepth && !p->codedepth && (name = manualref(*p->policy.page, s, n, reflen)) != 0) {
+		p->pendingspace = 0;
+		outmacroopen(p, "Xr");
+		if (ismdocmacro(s, name))
+			outstr(p, "\\&");
+		outtext(p, s, name);
+		outchar(p, ' ');
+		outtext(p, s + name + 1, reflen - name - 2);
+		for (size_t i = reflen; i < n; i++) {
+			outchar(p, ' ');
+			outchar(p, s[i]);
+		}
+		outmacroclose(p);
+		pastword(in, pos, n);
+		return;
+	}
+
+	pagespace(p, s, n);
+	if (n == 0)
+		return;
+	if (live) {
+		size_t keep = n;
+		if (p->policy.splitpunct && quoteline(p) && ends)
+			while (keep > 0 && closingbyte(s[keep - 1]))
+				keep--;
+		if (keep == 0 || keep == n)
+			wordout(p, s, n, ends || argend.end[static_cast<unsigned char>(s[n])]);
+		else {
+			wordout(p, s, keep, true);
+			for (size_t i = keep; i < n; i++) {
+				outchar(p, ' ');
+				outchar(p, s[i]);
+			}
+		}
+	}
+	pastword(in, pos, n);
+}
+
+// Writes the word at pos: the owed space (or a line break once the line is
+// long), then the word's bytes up to white space, a command, a brace or the
+// delimiter.
 void emitword(texistate *p, size_t &pos, char delim)
 {
 	assert(delim == 0 || delim == ',');
+	if (p->policy.textlines) {
+		pageword(p, pos, delim);
+		return;
+	}
 	wordspace(p);
 
 	texiinput &in = TOP(p);
@@ -570,71 +864,9 @@ void emitword(texistate *p, size_t &pos, char delim)
 		n++;
 	if (n == 0)
 		return;
-
-	if (!p->ignoredepth) {
-		const bool macroline = quoteline(p);
-		// Code and literal text keep their quotes as typed.
-		const bool typed = p->codedepth || p->literaldepth;
-		const bool *special = wordspecial[macroline][typed].special;
-		// Small capitals are written as capitals; what is checked below is
-		// the word as it is written.
-		std::string caps;
-		if (p->scdepth) {
-			caps.assign(s, n);
-			for (char &c : caps)
-				if (c >= 'a' && c <= 'z')
-					c = static_cast<char>(c - 'a' + 'A');
-			s = caps.data();
-		}
-		// A word that is a whole argument of a macro line and names an mdoc
-		// macro would be called as that macro; a word of code made of
-		// delimiters alone would be moved out of its macro.
-		if (macroline && p->out.last == ' ' &&
-		    (n == avail || argend.end[static_cast<unsigned char>(in.text.at(pos)[n])]) && ismdocmacro(s, n))
-			outraw(p, "\\&", 2);
-		else if (macroline && p->codedepth && onlydelimiters(s, n))
-			outraw(p, "\\&", 2);
-		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\'' && !typed))
-			outraw(p, "\\&", 2);
-		size_t i = 0, col = 0;
-		while (i < n) {
-			size_t j = i;
-			while (j < n && !special[static_cast<unsigned char>(s[j])])
-				j++;
-			outraw(p, s + i, j - i);
-			col += j - i;
-			if (j == n)
-				break;
-			if (s[j] == '\\') {
-				outraw(p, "\\e", 2);
-				col++;
-				i = j + 1;
-			} else if (s[j] == '"') {
-				outraw(p, "\\(dq", 4);
-				col++;
-				i = j + 1;
-			} else if (j + 1 < n && s[j + 1] == s[j]) {
-				outraw(p, s[j] == '`' ? "\\(lq" : "\\(rq", 4);
-				col += 4;
-				i = j + 2;
-			} else {
-				outbyte(p, s[j]);
-				col++;
-				i = j + 1;
-			}
-		}
-		p->column += col;
-		p->parabreak = 0;
-	}
-
-	// A word holds no newline: only the column moves.
-	if (in.splicerem >= n)
-		in.splicerem -= n;
-	else {
-		in.col += n - in.splicerem;
-		in.splicerem = 0;
-	}
-	pos += n;
+	if (!p->ignoredepth)
+		wordout(p, s, n, n == avail || argend.end[static_cast<unsigned char>(s[n])]);
+	pastword(in, pos, n);
 }
 
 namespace {
@@ -1028,7 +1260,10 @@ static void runtext(texistate *p, size_t &pos)
 // the choice is made once per run, not per byte.
 void textrun(texistate *p, size_t &pos)
 {
-	if (quoteline(p))
+	// A program's page writes its text word by word.
+	if (p->policy.textlines)
+		emitword(p, pos, 0);
+	else if (quoteline(p))
 		runtext<false, true>(p, pos);
 	else
 		runtext<false, false>(p, pos);
@@ -1038,7 +1273,9 @@ void textrun(texistate *p, size_t &pos)
 // blanks of a heading or a tag.
 void textline(texistate *p, size_t &pos)
 {
-	if (quoteline(p))
+	if (p->policy.textlines)
+		emitword(p, pos, 0);
+	else if (quoteline(p))
 		runtext<true, true>(p, pos);
 	else
 		runtext<true, false>(p, pos);

@@ -6,6 +6,16 @@
 
 #include "../teximan.h"
 
+// A note's mark, "[N]".  (Put together piece by piece: gcc 12 at -O3 takes
+// "[" + std::to_string(n) for an overlapping copy.)
+static std::string notemark(size_t number)
+{
+	std::string mark(1, '[');
+	mark += std::to_string(number);
+	mark += ']';
+	return mark;
+}
+
 // The marker "[N]" is written where the footnote stands; its body is then
 // parsed there (its macros, values and diagnostics come in input order) but
 // into a text of its own, in a fresh flow.  A footnote inside another takes
@@ -23,7 +33,7 @@ void dofootnote(texistate *p, cmdid cmd, size_t &pos)
 	notestore &n = p->notes;
 	const size_t number = ++n.count;
 	outowedspace(p);
-	outstr(p, ("[" + std::to_string(number) + "]").c_str());
+	outstr(p, notemark(number).c_str());
 
 	outsink text;
 	n.open++;
@@ -53,7 +63,7 @@ void flushnotes(texistate *p)
 	outblockmacro(p, "Bl -tag -width Ds");
 	for (size_t i = 0; i < n.texts.size(); i++) {
 		outmacroopen(p, "It");
-		outstr(p, ("[" + std::to_string(n.first + i) + "]").c_str());
+		outstr(p, notemark(n.first + i).c_str());
 		outmacroclose(p);
 		const std::string &t = n.texts[i];
 		outheld(p, t.data(), t.size());

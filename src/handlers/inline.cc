@@ -412,6 +412,10 @@ unsigned filledargs(texistate *p, size_t pos, unsigned upto)
 // rows are not macro lines, so there the text goes out without the font.
 void dofont(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (p->policy.page != nullptr) {
+		pagefont(p, cmd, pos);
+		return;
+	}
 	assert(fontindex[cmd] != NOROW);
 	const fontrow &f = fonts[fontindex[cmd]];
 	const char *macro = f.macro;
@@ -457,6 +461,8 @@ void dosmallcaps(texistate *p, cmdid, size_t &pos)
 // since the words before the macro depend on it.
 void doreference(texistate *p, cmdid cmd, size_t &pos)
 {
+	if (p->policy.page != nullptr && pagereference(p, cmd, pos))
+		return;
 	assert(refindex[cmd] != NOROW);
 	const refrow &r = refs[refindex[cmd]];
 	const unsigned filled = r.more == REF_BOOK ? filledargs(p, pos, 5) : r.more == REF_TEXT ? filledargs(p, pos, 3) : 0;

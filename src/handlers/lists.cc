@@ -140,10 +140,15 @@ void dobulletlist(texistate *p, cmdid, size_t &pos)
 }
 
 // @table, @ftable and @vtable are all plain tag lists: the index entries of
-// the last two have no place in a page.
+// the last two have no place in a page.  A program's page writes the tags
+// in the format the table names.
 void dotaglist(texistate *p, cmdid cmd, size_t &pos)
 {
+	const cmdid outer = p->tagformat;
+	if (p->policy.page != nullptr)
+		p->tagformat = pagetagformat(p, pos);
 	listblock(p, LIST_TAG, "Bl -tag -width Ds", cmdtable[cmd].name, pos);
+	p->tagformat = outer;
 }
 
 // @item, @itemx and @headitem.  In a table an item only starts a new row:
@@ -169,6 +174,10 @@ void dolistitem(texistate *p, cmdid, size_t &pos)
 			outblockmacro(p, "It");
 		break;
 	case LIST_TAG:
+		if (p->policy.page != nullptr) {
+			pageitem(p, pos);
+			return;
+		}
 		outmacroopen(p, "It");
 		break;
 	default:

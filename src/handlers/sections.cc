@@ -12,7 +12,8 @@ namespace {
 constexpr const char *sectmacros[] = {"Sh", "Ss", "Em", "No"};
 
 // The output level of a heading of the given base level, after the shifts of
-// @raisesections and @lowersections, clamped to the levels a page has.
+// @raisesections and @lowersections, clamped to the levels a page has (and
+// to those under a program page's own sections).
 const char *headingmacro(texistate *p, int64_t base)
 {
 	int64_t level = base - p->sectionshift;
@@ -23,6 +24,8 @@ const char *headingmacro(texistate *p, int64_t base)
 		texiwarning(p, "section above maximum, clamping");
 		level = 3;
 	}
+	if (level < p->policy.minlevel)
+		level = p->policy.minlevel;
 	return sectmacros[level];
 }
 

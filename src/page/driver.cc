@@ -90,6 +90,7 @@ void freshflow(texistate *p)
 	p->literaldepth = 0;
 	p->listkind = LIST_NONE;
 	p->ignoredepth = 0;
+	p->tagformat = CMD_NONE;
 }
 
 // A section's output is held in a sink of its own until its end: a section
@@ -106,6 +107,10 @@ public:
 			return;
 		outendline(p_);
 		scope_.reset();
+		// A paragraph break at the end of a section is none.
+		constexpr std::string_view pp = "\n.Pp\n";
+		while (held_.len >= pp.size() && std::string_view(held_.data() + held_.len - pp.size(), pp.size()) == pp)
+			held_.len -= pp.size() - 1;
 		std::string_view held(held_.data(), held_.len);
 		size_t first = held.find('\n');
 		if (first == std::string_view::npos)
@@ -156,7 +161,39 @@ void section(texistate *p, std::string_view heading, Body body)
 		held.end();
 		throw;
 	}
+	// The section's notes end it.
+	endnotes(p);
 	held.end();
+}
+
+// The other manuals that the SEE ALSO section names as NAME(N), by name:
+// the commands named so elsewhere on the page are references to them too.
+void manuals(texiprogram &pg, const pagebuffer *seealso)
+{
+	if (seealso == nullptr)
+		return;
+	std::string_view t = seealso->text;
+	for (size_t i = 0; i < t.size();) {
+		while (i < t.size() && whitebyte(t[i]))
+			i++;
+		size_t start = i;
+		while (i < t.size() && !whitebyte(t[i]))
+			i++;
+		std::string_view w = t.substr(start, i - start);
+		while (!w.empty() && std::strchr(".,:;)?!", w.back()) != nullptr && w.size() > 1 && w[w.size() - 2] == ')')
+			w.remove_suffix(1);
+		size_t open = w.find('(');
+		if (open == 0 || open == std::string_view::npos || w.size() < open + 3 || w.back() != ')')
+			continue;
+		std::string_view name = w.substr(0, open), sec = w.substr(open + 1, w.size() - open - 2);
+		bool ok = sec[0] >= '1' && sec[0] <= '9';
+		for (char c : sec.substr(1))
+			ok = ok && c >= 'a' && c <= 'z';
+		for (char c : name)
+			ok = ok && (letterbyte(static_cast<unsigned char>(c)) || digitbyte(c) || std::strchr("_.+-", c) != nullptr);
+		if (ok)
+			pg.manuals.emplace(std::string(name), std::string(sec));
+	}
 }
 
 // Lines [from, to) of a buffer appended to an input being put together.
@@ -410,8 +447,27 @@ void texipage(texistate *p, const texioptions &opt)
 		pageerror(p, c, "no \"@c man begin\" range for page \"%s\"", key);
 
 	std::string_view name = opt.name != nullptr ? opt.name : key;
-	p->policy.topheading = true;
+	texiprogram pg;
+	pg.name = name;
+	pg.key = key;
+	pg.pages = &c;
+	// References to nodes of no page point into the manual's Info file.
+	pg.infoname = c.setfilename ? c.setfilename->text.substr(0, c.setfilename->text.find('.')) : std::string(name);
+	manuals(pg, pagefind(c, "SEEALSO"));
+	struct rulesscope {
+		texistate *p;
+		~rulesscope() { p->policy = {}; }
+	} scope{p};
+	texipolicy &rules = p->policy;
+	rules.topheading = true;
+	rules.minlevel = 1;
+	rules.pagecommands = true;
+	rules.textlines = true;
+	rules.page = &pg;
 	prologue(p, opt, name, desc);
+	// The description is one line, its punctuation as written; the
+	// sections' macro lines set it apart.
+	rules.splitpunct = true;
 	settings(p, c);
 
 	for (const sectionrow &row : sections) {
@@ -421,13 +477,18 @@ void texipage(texistate *p, const texioptions &opt)
 					section(p, b.name, [&] { pageparse(p, b.text, b.origins, 0); });
 			continue;
 		}
-		if (std::string_view(row.buffer) == "SYNOPSIS") {
+		std::string_view buffer = row.buffer;
+		if (buffer == "SYNOPSIS") {
 			const pagebuffer *syn = pagefind(c, "SYNOPSIS"), *target = pagefind(c, "TARGET");
+			pg.synopsis = true;
 			if (syn != nullptr || target != nullptr)
 				section(p, row.heading, [&] { pagesynopsis(p, syn, target, name, key); });
+			pg.synopsis = false;
 			continue;
 		}
+		pg.seealso = buffer == "SEEALSO";
 		if (const pagebuffer *b = pagefind(c, row.buffer))
 			section(p, row.heading, [&] { pageparse(p, b->text, b->origins, 0); });
+		pg.seealso = false;
 	}
 }

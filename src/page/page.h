@@ -123,6 +123,14 @@ void formargs(std::string &line, const std::vector<formtoken> &toks, size_t b, s
 // The macro lines of a form (without their "."): one for each run, a run
 // that is one bracket group as "Op".
 std::vector<std::string> formlines(const std::vector<formtoken> &toks);
+// The arguments of a form on one macro line, as a tag or an inline option
+// holds them: the runs one after the other, brackets always "Oo" and "Oc".
+std::string formline(const std::vector<formtoken> &toks);
+// Appends a word to a macro line as one argument (or as several, at its
+// blanks), escaped and guarded.
+void formargument(std::string &line, std::string_view w);
+// A line's @value{X} replaced by the value of X, where X is set.
+std::string pagevalues(texistate *p, std::string_view l);
 
 // Writes the SYNOPSIS section's body from its buffer and TARGET's (either
 // may be null).

@@ -97,12 +97,17 @@ bool subcommandword(std::string_view w)
 	return true;
 }
 
+// Real forms nest a group or two: deeper ones are not read, so that the
+// scan's own nesting stays bounded.
+constexpr size_t MAXFORMDEPTH = 64;
+
 struct scanner {
 	scanner(std::string_view text, formcontext c, std::vector<formtoken> &out) : s(text), ctx(c), toks(out) {}
 	std::string_view s;
 	formcontext ctx;
 	std::vector<formtoken> &toks;
 	size_t i = 0;
+	size_t depth = 0; // groups open
 	bool white = true; // the form's start counts as white space
 	bool named = false; // the program's name has been read
 	size_t refused = 0;
@@ -257,18 +262,17 @@ struct scanner {
 				push(FORM_ELLIPSIS, at);
 				continue;
 			}
-			if (!braced || name.empty())
+			if (!braced || name.empty() || depth == MAXFORMDEPTH)
 				return refuse(at, name);
 			i++;
 			if (name == "var") {
 				if (!argument())
 					return false;
-			} else if (among(name, flagcommands)) {
-				if (!scan(WORDFLAG, true))
+			} else if (among(name, flagcommands) || among(name, remarkcommands)) {
+				depth++;
+				if (!scan(among(name, flagcommands) ? WORDFLAG : WORDREMARK, true))
 					return false;
-			} else if (among(name, remarkcommands)) {
-				if (!scan(WORDREMARK, true))
-					return false;
+				depth--;
 			} else
 				return refuse(at, name);
 		}
@@ -286,11 +290,13 @@ bool joins(const formtoken &a, const formtoken &b)
 	return a.kind != FORM_OPEN && b.kind != FORM_CLOSE && b.kind != FORM_PUNCT;
 }
 
+} // namespace
+
 // A word as an argument of a macro line: escaped, and guarded where mdoc
 // would read it as a delimiter or a macro.  The blanks of an @var group
 // separate arguments; an empty group is an empty argument, not none
 // (mdoc writes "file ..." for an "Ar" without one).
-void argument(std::string &line, std::string_view w)
+void formargument(std::string &line, std::string_view w)
 {
 	if (w.empty()) {
 		line += "\\&";
@@ -318,8 +324,6 @@ void argument(std::string &line, std::string_view w)
 	}
 }
 
-} // namespace
-
 bool formtokens(std::string_view text, formcontext ctx, std::vector<formtoken> &toks, size_t &refused,
     std::string &cmd)
 {
@@ -341,7 +345,7 @@ bool formbrackets(std::vector<formtoken> &toks, std::vector<size_t> &unmatched)
 			depth--;
 		else if (t.kind == FORM_CLOSE) {
 			t.kind = FORM_NO;
-			t.word = "]";
+			t.word.assign(1, ']'); // not = "]": gcc 12 at -O3 warns of an overlap
 			unmatched.push_back(t.at);
 		}
 	}
@@ -388,17 +392,27 @@ void formargs(std::string &line, const std::vector<formtoken> &toks, size_t b, s
 			line += "Fl";
 			if (t.word.size() > 1) {
 				line += ' ';
-				argument(line, std::string_view(t.word).substr(1));
+				formargument(line, std::string_view(t.word).substr(1));
 			}
 			break;
 		case FORM_CM:
 		case FORM_AR:
 		case FORM_NO:
 			line += t.kind == FORM_CM ? "Cm " : t.kind == FORM_AR ? "Ar " : "No ";
-			argument(line, t.word);
+			formargument(line, t.word);
 			break;
 		}
 	}
+}
+
+std::string formline(const std::vector<formtoken> &toks)
+{
+	std::string line;
+	formkind k = toks.empty() ? FORM_NO : toks[0].kind;
+	if (k == FORM_BAR || k == FORM_ELLIPSIS || k == FORM_PUNCT)
+		line = "No";
+	formargs(line, toks, 0, toks.size());
+	return line;
 }
 
 std::vector<std::string> formlines(const std::vector<formtoken> &toks)
@@ -455,8 +469,9 @@ std::string_view firstword(std::string_view l, size_t &i)
 	return w;
 }
 
-// A line's @value{X} replaced by the value of X, where X is set.
-std::string values(texistate *p, std::string_view l)
+} // namespace
+
+std::string pagevalues(texistate *p, std::string_view l)
 {
 	std::string out;
 	for (size_t i = 0; i < l.size();) {
@@ -480,6 +495,8 @@ std::string values(texistate *p, std::string_view l)
 	}
 	return out;
 }
+
+namespace {
 
 // The lines of a buffer, as the grammar reads them: comments, index
 // entries, @ignore blocks and the lines of displays that frame a synopsis
@@ -532,7 +549,7 @@ void filter(texistate *p, const pagebuffer &b, std::vector<synline> &out)
 			continue;
 		}
 		const texiorigin &o = b.origins[run];
-		out.push_back({values(p, line), o.file, o.fileline + (l - o.line)});
+		out.push_back({pagevalues(p, line), o.file, o.fileline + (l - o.line)});
 	}
 }
 

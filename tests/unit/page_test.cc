@@ -27,8 +27,18 @@ struct optioncase {
 	const char *expect; // standard error; null: the page is written
 };
 
+// A name of the most bytes allowed, and of one more.
+const std::string name255(255, 'n'), name256(256, 'n');
+const std::string name256msg = "teximan: invalid name \"" + name256 + "\"\n";
+
 const optioncase optioncases[] = {
 	{"good values", "prog", {"man", "V=1=2"}, "c++filt", "r 1.0", "3ssl", nullptr, nullptr},
+	{"the longest name and section", "prog", {"X="}, name255.c_str(), "", "1abcdefg", nullptr, nullptr},
+	{"name too long", "prog", {}, name256.c_str(), nullptr, nullptr, nullptr, name256msg.c_str()},
+	{"empty section", "prog", {}, nullptr, nullptr, "", nullptr, "teximan: invalid section \"\"\n"},
+	{"section with a blank", "prog", {}, nullptr, nullptr, "1 x", nullptr, "teximan: invalid section \"1 x\"\n"},
+	{"-D name with a blank", "prog", {"a b=1"}, nullptr, nullptr, nullptr, nullptr,
+	    "teximan: invalid -D name \"a b\"\n"},
 	{"page key with other bytes", "c++filt", {}, nullptr, nullptr, nullptr, nullptr,
 	    "teximan: invalid page \"c++filt\"\n"},
 	{"empty page key", "", {}, nullptr, nullptr, nullptr, nullptr, "teximan: invalid page \"\"\n"},
@@ -80,7 +90,7 @@ TEST_P(optionvalues, checked)
 	if (c.expect == nullptr) {
 		EXPECT_EQ(status, 0);
 		EXPECT_EQ(msg, "");
-		EXPECT_NE(out.find(".Nm c++filt\n"), std::string::npos) << out;
+		EXPECT_NE(out.find(std::string(".Nm ") + (c.prog ? c.prog : c.page) + "\n"), std::string::npos) << out;
 	} else {
 		EXPECT_EQ(status, 1);
 		EXPECT_EQ(msg, c.expect);
@@ -103,6 +113,16 @@ struct formcase {
 	const char *unmatched = ""; // offsets of unmatched "]", each followed by a space
 	bool unclosed = false;
 };
+
+// Groups nested one level deeper than the grammar reads.
+std::string nested(size_t depth)
+{
+	std::string t;
+	for (size_t i = 0; i < depth; i++)
+		t += "@b{";
+	return t + "x" + std::string(depth, '}');
+}
+const std::string nested64 = nested(64), nested65 = nested(65);
 
 const formcase formcases[] = {
 	{"ar", FORMNAMED,
@@ -158,6 +178,8 @@ const formcase formcases[] = {
 	{"a font command without its braces", FORMUNNAMED, "@samp -x", "refused @samp at 0"},
 	{"a command inside an argument", FORMUNNAMED, "@var{a@code{b}}", "refused @code at 6"},
 	{"a symbol command", FORMUNNAMED, "a@*", "refused @* at 1"},
+	{"groups nested as deep as read", FORMUNNAMED, nested64.c_str(), "Cm x\n"},
+	{"groups nested deeper", FORMUNNAMED, nested65.c_str(), "refused @b at 192"},
 };
 
 class forms : public testing::TestWithParam<formcase> {};
@@ -187,17 +209,19 @@ TEST_P(forms, lines)
 INSTANTIATE_TEST_SUITE_P(page, forms, testing::ValuesIn(formcases),
     [](const testing::TestParamInfo<formcase> &i) { return casename(i.param.name); });
 
-// An option tag is written on one line: its runs side by side, brackets as
-// "Oo" and "Oc", never "Op".
-TEST(pageforms, tagononeline)
+// An option tag or an inline option is written on one line: its runs side
+// by side, brackets as "Oo" and "Oc", never "Op"; a line that would begin
+// with a bar or an ellipsis begins with "No".
+TEST(pageforms, ononeline)
 {
 	std::vector<formtoken> toks;
 	size_t refused = 0;
 	std::string cmd;
 	ASSERT_TRUE(formtokens("-i [@var{b}] --x=@var{c}", FORMFLAGS, toks, refused, cmd));
-	std::string line = "It";
-	formargs(line, toks, 0, toks.size());
-	EXPECT_EQ(line, "It Fl i Oo Ar b Oc Fl -x= Ns Ar c");
+	EXPECT_EQ(formline(toks), "Fl i Oo Ar b Oc Fl -x= Ns Ar c");
+	toks.clear();
+	ASSERT_TRUE(formtokens("| -a", FORMFLAGS, toks, refused, cmd));
+	EXPECT_EQ(formline(toks), "No | Fl a");
 }
 
 // ---------------------------------------------------------------------------
