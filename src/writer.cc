@@ -657,7 +657,8 @@ constexpr runclass runbytes(false), macrorunbytes(true);
 // newlines each followed by an ordinary byte.  It goes out as it stands but
 // for its newlines (spaces in the page) and the line breaks of wrapping.
 // Returns the end of the span that begins at s (an ordinary byte), at most
-// lim; e is the end of the text.
+// lim; e is the end of the text.  (Byte by byte: the blocks below take
+// all but the last sixteen bytes of a text, where SSE2 is there.)
 // On a line of its own (a heading, a tag) a newline ends the text instead.
 template <bool line>
 inline bool plainbreak(const char *s, const char *e)
@@ -696,28 +697,6 @@ inline void classify(const char *s, unsigned &white, unsigned &other)
 template <bool line>
 const char *plainspan(const char *s, const char *lim, const char *e)
 {
-#ifdef __SSE2__
-	// Sixteen bytes at a time: a byte ends the span if it is neither
-	// ordinary nor white, or if it is white and the byte after it is not
-	// ordinary.  Whole blocks are read while seventeen bytes of text
-	// remain, even where the span may end sooner; the end found is then
-	// cut to lim.
-	while (s < lim && e - s > 16) {
-		unsigned white, other;
-		classify<line>(s, white, other);
-		unsigned after = (white | other) >> 1;
-		if (runbytes.cls[static_cast<unsigned char>(s[16])] != ORDINARY)
-			after |= 1u << 15;
-		unsigned bad = other | (white & after);
-		if (bad != 0) {
-			const char *x = s + __builtin_ctz(bad);
-			return x < lim ? x : lim;
-		}
-		s += 16;
-	}
-	if (s >= lim)
-		return lim;
-#endif
 	while (s < lim && !plainbreak<line>(s, e))
 		s++;
 	return s;
@@ -857,6 +836,113 @@ inline void outsettle(texistate *p, char *o)
 		p->out.last = o[-1];
 }
 
+#ifdef __SSE2__
+// Running text in blocks of sixteen, from the inside of a word (s is an
+// ordinary byte, or a special one after a byte of the word) on.  In one
+// pass each block is classified, stored with its newlines as spaces, and
+// cut where a plain span ends or where its first white byte at or past the
+// wrap column becomes a line break (a "." after it guarded).  Between
+// spans, special bytes and runs of white space before an ordinary byte are
+// written here too, as the element loop would write them, so that the
+// loop sees only what ends the run or needs a look of its own: a command or
+// brace, a blank line, white space before one of those or a special byte,
+// and the last sixteen bytes of the text.  A block is read only while a
+// byte after it remains, which tells whether white space at its end goes
+// on the span, and only while twice OSLACK bytes of room remain.  Returns
+// where it stopped; `owed` is set when it stopped after white space, which
+// then owes the next word a space.
+template <bool line>
+inline const char *plainblocks(char *&o, const char *s, const char *e, const char *oend, size_t &column, newlines &nl,
+    bool blankbreaks, bool &owed)
+{
+	const __m128i tospace = _mm_set1_epi8(' ' ^ '\n');
+	while (e - s > 16 && oend - o >= static_cast<ptrdiff_t>(2 * OSLACK)) {
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		const __m128i nlv = eq('\n');
+		__m128i w = eq(' '), x = _mm_or_si128(eq('\t'), eq('@'));
+		if (line)
+			x = _mm_or_si128(x, nlv);
+		else
+			w = _mm_or_si128(w, nlv);
+		x = _mm_or_si128(x, _mm_or_si128(eq('{'), eq('}')));
+		x = _mm_or_si128(x, _mm_or_si128(eq('\\'), eq('`')));
+		x = _mm_or_si128(x, eq('\''));
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(o), line ? v : _mm_xor_si128(v, _mm_and_si128(nlv, tospace)));
+		const unsigned white = static_cast<unsigned>(_mm_movemask_epi8(w));
+		const unsigned other = static_cast<unsigned>(_mm_movemask_epi8(x));
+		unsigned after = (white | other) >> 1;
+		after |= static_cast<unsigned>(runbytes.cls[static_cast<unsigned char>(s[16])] != ORDINARY) << 15;
+		unsigned n = static_cast<unsigned>(__builtin_ctz(other | (white & after) | 1u << 16));
+		bool wrap = false;
+		if (column + n > WRAPCOLUMN) {
+			const size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
+			if (const unsigned at = white & ((1u << n) - 1) & (~0u << free)) {
+				n = static_cast<unsigned>(__builtin_ctz(at)) + 1;
+				wrap = true;
+			}
+		}
+		if (!line)
+			for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(nlv)) & ((1u << n) - 1); m; m &= m - 1) {
+				nl.count++;
+				nl.last = s + __builtin_ctz(m);
+			}
+		o += n;
+		s += n;
+		if (wrap) {
+			o[-1] = '\n';
+			column = 0;
+			if (*s == '.') {
+				*o++ = '\\';
+				*o++ = '&';
+			}
+			continue;
+		}
+		column += n;
+		if (n == 16)
+			continue;
+
+		// The span ends at s: a special byte, white space that does not
+		// go on as a span, or what ends the run.
+		const unsigned char c = static_cast<unsigned char>(*s);
+		if (runbytes.cls[c] == SPECIAL) {
+			o = specialbyte(o, s, e, column);
+			continue;
+		}
+		if (runbytes.cls[c] != WHITE || (line && c == '\n'))
+			return s;
+		// White space: owed as one space (or a line break) to an
+		// ordinary byte after it; a blank line is left to the loop.
+		const char *t = s;
+		for (; t < e && whitebyte(*t); t++) {
+			if (*t != '\n')
+				continue;
+			if (line || (blankbreaks && t[-1] == '\n'))
+				break;
+			nl.count++;
+			nl.last = t;
+		}
+		s = t;
+		if (t == e || runbytes.cls[static_cast<unsigned char>(*t)] != ORDINARY) {
+			owed = true;
+			return s;
+		}
+		if (column >= WRAPCOLUMN) {
+			*o++ = '\n';
+			column = 0;
+			if (*s == '.') {
+				*o++ = '\\';
+				*o++ = '&';
+			}
+		} else {
+			*o++ = ' ';
+			column++;
+		}
+	}
+	return s;
+}
+#endif
+
 // Moves pos past the n bytes of a bulk run that ended at s, whose newlines
 // were counted as it went.
 inline void pastrun(texistate *p, size_t &pos, size_t n, const char *s, const newlines &nl)
@@ -974,6 +1060,17 @@ static void runtext(texistate *p, size_t &pos)
 		if (cls == ORDINARY) {
 			// A plain span: the white space in it before a word owes
 			// that word a space, or a line break once the line is long.
+#ifdef __SSE2__
+			bool owed = false;
+			if (const char *x = plainblocks<line>(o, s, e, oend, column, nl, blankbreaks, owed); x != s) {
+				s = x;
+				if (owed) {
+					pending = 1;
+					inword = false;
+				}
+				continue;
+			}
+#endif
 			size_t fit = static_cast<size_t>(oend - o - OSLACK) / 2;
 			const char *x = plainspan<line>(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
 			while (s < x) {

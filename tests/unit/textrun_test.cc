@@ -150,7 +150,9 @@ TEST(textrun, matcheswordbyword)
 	    "caf\xc3\xa9", "a-very-long-word-that-runs-on-and-on-and-on-past-the-wrap-column-alone",
 	    "ifeq-\"a-long-quoted-argument\"-\"and-another-one-after-it\"",
 	    "ab cd ef gh ij kl mn op qr st uv wx yz ab cd ef gh ij kl mn op qr st uv wx yz",
-	    "one two\nthree four\nfive six seven eight nine ten eleven twelve thirteen fourteen", "@", "}"};
+	    "one two\nthree four\nfive six seven eight nine ten eleven twelve thirteen fourteen", "@", "}",
+	    "a sentence ends.  Then\nthe next ``quoted'' one, don't\\stop .dot .dot .dot .dot .dot .dot\n.dot",
+	    "x  \ny \t z\n \nw"};
 	std::mt19937 rng(20261210);
 	for (int i = 0; i < 4000; i++) {
 		std::string text;
