@@ -66,6 +66,38 @@ static void outgrow(texistate *p, size_t n)
 	o.reserve(want > grown ? want + 256 : grown);
 }
 
+// Copies n bytes as the library would, but without a call for a few: most
+// copies of the writer are a name, an escape or a word, which cost less
+// than the call.  Each piece is read and written whole, overlapping where n
+// is not a power of two.
+static inline void shortcopy(char *d, const char *s, size_t n)
+{
+	if (n > 16) {
+		std::memcpy(d, s, n);
+		return;
+	}
+	if (n >= 8) {
+		uint64_t a, b;
+		std::memcpy(&a, s, 8);
+		std::memcpy(&b, s + n - 8, 8);
+		std::memcpy(d, &a, 8);
+		std::memcpy(d + n - 8, &b, 8);
+	} else if (n >= 4) {
+		uint32_t a, b;
+		std::memcpy(&a, s, 4);
+		std::memcpy(&b, s + n - 4, 4);
+		std::memcpy(d, &a, 4);
+		std::memcpy(d + n - 4, &b, 4);
+	} else if (n >= 2) {
+		uint16_t a, b;
+		std::memcpy(&a, s, 2);
+		std::memcpy(&b, s + n - 2, 2);
+		std::memcpy(d, &a, 2);
+		std::memcpy(d + n - 2, &b, 2);
+	} else if (n == 1)
+		*d = *s;
+}
+
 static inline void outraw(texistate *p, const char *s, size_t n)
 {
 	if (n == 0)
@@ -83,8 +115,33 @@ static inline void outraw(texistate *p, const char *s, size_t n)
 			}
 		}
 	}
-	std::memcpy(o.data() + o.len, s, n);
+	shortcopy(o.data() + o.len, s, n);
 	o.len += n;
+}
+
+// Writes the string s and returns its length.  The names and escapes given
+// this way are short, and are copied as they are measured where the buffer
+// has room for them.
+static inline size_t outcstr(texistate *p, const char *s)
+{
+	outsink &o = p->out;
+	constexpr size_t SHORT = 32;
+	if (o.cap - o.len >= SHORT) {
+		char *d = o.data() + o.len;
+		for (size_t i = 0; i < SHORT; i++) {
+			if (s[i] == '\0') {
+				if (i != 0) {
+					o.len += i;
+					o.last = s[i - 1];
+				}
+				return i;
+			}
+			d[i] = s[i];
+		}
+	}
+	size_t n = std::strlen(s);
+	outraw(p, s, n);
+	return n;
 }
 
 static inline void outbyte(texistate *p, char c)
@@ -241,9 +298,7 @@ void outstr(texistate *p, const char *s)
 		return;
 	if (needsguard(p, s[0]))
 		outraw(p, "\\&", 2);
-	size_t n = std::strlen(s);
-	outraw(p, s, n);
-	p->column += n;
+	p->column += outcstr(p, s);
 	p->parabreak = 0;
 }
 
@@ -273,8 +328,7 @@ void outmacroopen(texistate *p, const char *name)
 		p->column = 0;
 	}
 	outbyte(p, p->openmacros == 0 ? '.' : ' ');
-	size_t n = std::strlen(name);
-	outraw(p, name, n);
+	size_t n = outcstr(p, name);
 	outbyte(p, ' ');
 	p->column += n + 1;
 	p->openmacros++;
@@ -305,7 +359,7 @@ void outblockmacro(texistate *p, const char *text)
 	if (p->column != 0)
 		outbyte(p, '\n');
 	outbyte(p, '.');
-	outraw(p, text, std::strlen(text));
+	outcstr(p, text);
 	outbyte(p, '\n');
 	p->pendingspace = 0;
 	p->column = 0;
