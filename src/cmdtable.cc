@@ -592,16 +592,11 @@ static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarg
 	return CMD_NONE;
 }
 
-// Reads the command whose "@" stands at pos.  end is set just past what was
-// read; nothing in the state moves.  A user macro or an enclosure command
-// comes back through `target` with CMD_NONE.  Built-in names win over
-// declared indexes, those over aliases and enclosure commands, and those
-// over macros.
-cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
+// The general lookup of texicmd below: the end of the input, names that
+// do not begin with a letter or are not in the table, and names longer than
+// a block.
+[[gnu::noinline]] static cmdid lookupat(texistate *p, size_t pos, size_t &end, cmdtarget &t, bool wanttarget)
 {
-	cmdtarget none;
-	cmdtarget &t = target ? *target : none;
-	t = {};
 	end = pos;
 	size_t size = BUFSZ(p);
 	if (pos >= size)
@@ -620,45 +615,58 @@ cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
 		return id;
 	}
 
-	// The name's end is found sixteen bytes at a time where they can be
-	// read, and the rows are compared by the words of the name: there is
-	// one lookup for every "@" of a document.
-	size_t n = 0;
-#ifdef __SSE2__
-	if (avail >= 16) {
-		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-		__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
-		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
-		if (const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m)))
-			n = static_cast<size_t>(__builtin_ctz(stops));
-		else
-			n = 16;
-	} else
-#endif
-		n = 1;
+	size_t n = 1;
 	while (n < avail && !namestop.stop[static_cast<unsigned char>(s[n])])
 		n++;
 	end = pos + 1 + n;
-
 	if (n <= lookup.maxlen) {
-		namekey k;
-		if (avail >= 16)
-			k = loadkey(s, n);
-		else {
-			char b[16] = {};
-			std::memcpy(b, s, n < 16 ? n : 16);
-			k = loadkey(b, n);
-		}
-		if (cmdid id = findkey(k, s + 16); id != CMD_NONE)
+		char b[16] = {};
+		std::memcpy(b, s, n < 16 ? n : 16);
+		if (cmdid id = findkey(loadkey(b, n), s + 16); id != CMD_NONE)
 			return id;
 	}
 	cmdid id = lookupdefined(p, s, n, t);
 	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr)
 		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
-	if (target == nullptr && (t.macro != nullptr || t.enclose != nullptr))
+	if (!wanttarget && (t.macro != nullptr || t.enclose != nullptr))
 		return CMD_NONE;
 	return id;
+}
+
+// Reads the command whose "@" stands at pos.  end is set just past what was
+// read; nothing in the state moves.  A user macro or an enclosure command
+// comes back through `target` with CMD_NONE.  Built-in names win over
+// declared indexes, those over aliases and enclosure commands, and those
+// over macros.
+//
+// There is one lookup for every "@" of a document, and nearly every one is
+// of a name of the table that ends within the sixteen bytes after the "@":
+// that name's end is found in one block and the rows are compared by its
+// words, and everything else is left to the general lookup.
+cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
+{
+	cmdtarget none;
+	cmdtarget &t = target ? *target : none;
+	t = {};
+#ifdef __SSE2__
+	const texiinput &in = TOP(p);
+	if (pos < in.text.size() && in.text.size() - pos > 16) {
+		const char *s = in.text.at(pos + 1);
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
+		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+		const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
+		if (letterbyte(static_cast<unsigned char>(s[0])) && stops != 0) {
+			const size_t n = static_cast<size_t>(__builtin_ctz(stops));
+			if (cmdid id = findkey(loadkey(s, n), s + 16); id != CMD_NONE) {
+				end = pos + 1 + n;
+				return id;
+			}
+		}
+	}
+#endif
+	return lookupat(p, pos, end, t, target != nullptr);
 }
 
 // The same lookup for a whole name read elsewhere (the target of an alias, a
