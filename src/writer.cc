@@ -778,45 +778,59 @@ const char *plainspan(const char *s, const char *lim, const char *e)
 	return s;
 }
 
-// The end of the run of ordinary bytes from s, at most lim; dq on a macro
-// line.
+// Copies the run of ordinary bytes from s to o, at most up to lim, and
+// returns its end; dq on a macro line.  Blocks of sixteen are stored as
+// they are classified, so o must have room for the run and sixteen bytes
+// more.
 template <bool line, bool dq>
-const char *ordinaryspan(const char *s, const char *lim)
+const char *ordinarycopy(char *&o, const char *s, const char *lim)
 {
 	constexpr const runclass &rc = dq ? macrorunbytes : runbytes;
 #ifdef __SSE2__
 	while (lim - s >= 16) {
 		unsigned white, other;
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
 		classify<line, dq>(s, white, other);
-		if ((white | other) != 0)
-			return s + __builtin_ctz(white | other);
+		if ((white | other) != 0) {
+			const unsigned n = static_cast<unsigned>(__builtin_ctz(white | other));
+			o += n;
+			return s + n;
+		}
+		o += 16;
 		s += 16;
 	}
 #endif
 	while (s < lim && rc.cls[static_cast<unsigned char>(*s)] == ORDINARY)
-		s++;
+		*o++ = *s++;
 	return s;
 }
 
-// The end of the bytes from s that literal text copies as they stand, at
-// most lim: all but commands, braces, backslashes and newlines.  Quotes
-// are written as typed there.
-inline const char *literalspan(const char *s, const char *lim)
+// The same for literal text, from a byte that is copied whatever it is: all
+// but commands, braces, backslashes and newlines.  Quotes are written as
+// typed there.
+inline const char *literalcopy(char *&o, const char *s, const char *lim)
 {
+	*o++ = *s++;
 #ifdef __SSE2__
 	while (lim - s >= 16) {
 		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
 		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
 		__m128i m = _mm_or_si128(eq('\n'), eq('@'));
 		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
 		m = _mm_or_si128(m, eq('\\'));
-		if (unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m)))
-			return s + __builtin_ctz(stop);
+		if (unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m))) {
+			const unsigned n = static_cast<unsigned>(__builtin_ctz(stop));
+			o += n;
+			return s + n;
+		}
+		o += 16;
 		s += 16;
 	}
 #endif
 	while (s < lim && *s != '\n' && *s != '\\' && runbytes.cls[static_cast<unsigned char>(*s)] != STOP)
-		s++;
+		*o++ = *s++;
 	return s;
 }
 
@@ -1126,9 +1140,7 @@ static void runtext(texistate *p, size_t &pos)
 		}
 		if (cls == ORDINARY && macroline) {
 			size_t room = static_cast<size_t>(oend - o) - OSLACK;
-			const char *x = ordinaryspan<line, dq>(s, static_cast<size_t>(e - s) < room ? e : s + room);
-			std::memcpy(o, s, static_cast<size_t>(x - s));
-			o += x - s;
+			const char *x = ordinarycopy<line, dq>(o, s, static_cast<size_t>(e - s) < room ? e : s + room);
 			column += static_cast<size_t>(x - s);
 			s = x;
 			continue;
@@ -1253,9 +1265,7 @@ void literalrun(texistate *p, size_t &pos)
 		}
 		if (c != '\\') {
 			size_t room = static_cast<size_t>(oend - o) - OSLACK;
-			const char *x = literalspan(s + 1, static_cast<size_t>(e - s) < room ? e : s + room);
-			std::memcpy(o, s, static_cast<size_t>(x - s));
-			o += x - s;
+			const char *x = literalcopy(o, s, static_cast<size_t>(e - s) < room ? e : s + room);
 			column += static_cast<size_t>(x - s);
 			s = x;
 		} else
