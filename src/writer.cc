@@ -927,70 +927,105 @@ inline void outsettle(texistate *p, char *o)
 }
 
 #ifdef __SSE2__
-// Running text in blocks of sixteen, from the inside of a word (s is an
-// ordinary byte, or a special one after a byte of the word) on.  In one
-// pass each block is classified, stored with its newlines as spaces, and
-// cut where a plain span ends or where its first white byte at or past the
-// wrap column becomes a line break (a "." after it guarded).  Between
-// spans, special bytes and runs of white space before an ordinary byte are
-// written here too, as the element loop would write them, so that the
-// loop sees only what ends the run or needs a look of its own: a command or
-// brace, a blank line, white space before one of those or a special byte,
-// and the last sixteen bytes of the text.  A block is read only while a
-// byte after it remains, which tells whether white space at its end goes
-// on the span, and only while twice OSLACK bytes of room remain.  Returns
-// where it stopped; `owed` is set when it stopped after white space, which
-// then owes the next word a space.
+// The masks of the bytes of a block of sixteen at s that are white (spaces,
+// and newlines but on a line of its own), that end a plain span whatever
+// follows them (stops, specials and tabs), and that are newlines; the block
+// is stored at o with its newlines as spaces.
+struct blockmasks {
+	unsigned white, other, nl;
+};
+
+template <bool line>
+inline blockmasks plainblock(const char *s, char *o)
+{
+	const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+	auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+	const __m128i nlv = eq('\n');
+	__m128i w = eq(' '), x = _mm_or_si128(eq('\t'), eq('@'));
+	if (line)
+		x = _mm_or_si128(x, nlv);
+	else
+		w = _mm_or_si128(w, nlv);
+	x = _mm_or_si128(x, _mm_or_si128(eq('{'), eq('}')));
+	x = _mm_or_si128(x, _mm_or_si128(eq('\\'), eq('`')));
+	x = _mm_or_si128(x, eq('\''));
+	const __m128i tospace = _mm_set1_epi8(' ' ^ '\n');
+	_mm_storeu_si128(reinterpret_cast<__m128i *>(o), line ? v : _mm_xor_si128(v, _mm_and_si128(nlv, tospace)));
+	return {static_cast<unsigned>(_mm_movemask_epi8(w)), static_cast<unsigned>(_mm_movemask_epi8(x)),
+	    line ? 0 : static_cast<unsigned>(_mm_movemask_epi8(nlv))};
+}
+
+// One window of W bytes (sixteen or thirty-two) of a plain span at s, a
+// byte after the window being readable: the window is stored at o and cut
+// where the span ends or where its first white byte at or past the wrap
+// column becomes a line break (a "." after it guarded).  Returns false when
+// the span ended inside the window, at the byte s is left on.
+template <bool line, unsigned W>
+inline bool plainwindow(char *&o, const char *&s, size_t &column, newlines &nl)
+{
+	const blockmasks a = plainblock<line>(s, o);
+	uint64_t white = a.white, other = a.other, nls = a.nl;
+	if (W == 32) {
+		const blockmasks b = plainblock<line>(s + 16, o + 16);
+		white |= uint64_t{b.white} << 16;
+		other |= uint64_t{b.other} << 16;
+		nls |= uint64_t{b.nl} << 16;
+	}
+	uint64_t after = (white | other) >> 1;
+	after |= uint64_t{runbytes.cls[static_cast<unsigned char>(s[W])] != ORDINARY} << (W - 1);
+	unsigned n = static_cast<unsigned>(__builtin_ctzll(other | (white & after) | uint64_t{1} << W));
+	bool wrap = false;
+	if (column + n > WRAPCOLUMN) {
+		const size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
+		if (const uint64_t at = white & ((uint64_t{1} << n) - 1) & (~uint64_t{0} << free)) {
+			n = static_cast<unsigned>(__builtin_ctzll(at)) + 1;
+			wrap = true;
+		}
+	}
+	for (uint64_t m = nls & ((uint64_t{1} << n) - 1); m; m &= m - 1) {
+		nl.count++;
+		nl.last = s + __builtin_ctzll(m);
+	}
+	o += n;
+	s += n;
+	if (wrap) {
+		o[-1] = '\n';
+		column = 0;
+		if (*s == '.') {
+			*o++ = '\\';
+			*o++ = '&';
+		}
+		return true;
+	}
+	column += n;
+	return n == W;
+}
+
+// Running text in windows of thirty-two bytes, and sixteen near the end,
+// from the inside of a word (s is an ordinary byte, or a special one after
+// a byte of the word) on.  Between spans, special bytes and runs of white
+// space before an ordinary byte are written here too, as the element loop
+// would write them, so that the loop sees only what ends the run or needs
+// a look of its own: a command or brace, a blank line, white space before
+// one of those or a special byte, and the last sixteen bytes of the text.
+// A window is read only while a byte after it remains, which tells whether
+// white space at its end goes on the span, and written only while room for
+// it and OSLACK bytes more remains.  Returns where it stopped; `owed` is
+// set when it stopped after white space, which then owes the next word a
+// space.
 template <bool line>
 inline const char *plainblocks(char *&o, const char *s, const char *e, const char *oend, size_t &column, newlines &nl,
     bool blankbreaks, bool &owed)
 {
-	const __m128i tospace = _mm_set1_epi8(' ' ^ '\n');
-	while (e - s > 16 && oend - o >= static_cast<ptrdiff_t>(2 * OSLACK)) {
-		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-		const __m128i nlv = eq('\n');
-		__m128i w = eq(' '), x = _mm_or_si128(eq('\t'), eq('@'));
-		if (line)
-			x = _mm_or_si128(x, nlv);
-		else
-			w = _mm_or_si128(w, nlv);
-		x = _mm_or_si128(x, _mm_or_si128(eq('{'), eq('}')));
-		x = _mm_or_si128(x, _mm_or_si128(eq('\\'), eq('`')));
-		x = _mm_or_si128(x, eq('\''));
-		_mm_storeu_si128(reinterpret_cast<__m128i *>(o), line ? v : _mm_xor_si128(v, _mm_and_si128(nlv, tospace)));
-		const unsigned white = static_cast<unsigned>(_mm_movemask_epi8(w));
-		const unsigned other = static_cast<unsigned>(_mm_movemask_epi8(x));
-		unsigned after = (white | other) >> 1;
-		after |= static_cast<unsigned>(runbytes.cls[static_cast<unsigned char>(s[16])] != ORDINARY) << 15;
-		unsigned n = static_cast<unsigned>(__builtin_ctz(other | (white & after) | 1u << 16));
-		bool wrap = false;
-		if (column + n > WRAPCOLUMN) {
-			const size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
-			if (const unsigned at = white & ((1u << n) - 1) & (~0u << free)) {
-				n = static_cast<unsigned>(__builtin_ctz(at)) + 1;
-				wrap = true;
-			}
-		}
-		if (!line)
-			for (unsigned m = static_cast<unsigned>(_mm_movemask_epi8(nlv)) & ((1u << n) - 1); m; m &= m - 1) {
-				nl.count++;
-				nl.last = s + __builtin_ctz(m);
-			}
-		o += n;
-		s += n;
-		if (wrap) {
-			o[-1] = '\n';
-			column = 0;
-			if (*s == '.') {
-				*o++ = '\\';
-				*o++ = '&';
-			}
-			continue;
-		}
-		column += n;
-		if (n == 16)
-			continue;
+	for (;;) {
+		if (e - s > 32 && oend - o >= static_cast<ptrdiff_t>(32 + OSLACK)) {
+			if (plainwindow<line, 32>(o, s, column, nl))
+				continue;
+		} else if (e - s > 16 && oend - o >= static_cast<ptrdiff_t>(16 + OSLACK)) {
+			if (plainwindow<line, 16>(o, s, column, nl))
+				continue;
+		} else
+			return s;
 
 		// The span ends at s: a special byte, white space that does not
 		// go on as a span, or what ends the run.
@@ -1029,7 +1064,6 @@ inline const char *plainblocks(char *&o, const char *s, const char *e, const cha
 			column++;
 		}
 	}
-	return s;
 }
 #endif
 
