@@ -576,12 +576,31 @@ bool ismdocmacro(const char *s, size_t n)
 
 // The length of the word at s, of the avail bytes there: up to white space,
 // a command, a brace or the delimiter.  Sixteen bytes at a time where
-// they can be read, since most words end within the first sixteen.
-static inline size_t wordlength(const char *s, size_t avail, char delim)
+// they can be read, since most words end within the first sixteen; there
+// `plain` tells that the word holds no byte that may be written otherwise
+// than as it stands (a backslash or a quote).
+static inline size_t wordlength(const char *s, size_t avail, char delim, bool &plain)
 {
 	const bool *stop = delim ? argstop.stop : wordstop.stop;
 	size_t n = 0;
+	plain = false;
 #ifdef __SSE2__
+	if (avail >= 16) {
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
+		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+		if (delim)
+			m = _mm_or_si128(m, eq(delim));
+		__m128i q = _mm_or_si128(_mm_or_si128(eq('\\'), eq('"')), _mm_or_si128(eq('`'), eq('\'')));
+		const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
+		if (stops != 0) {
+			n = static_cast<size_t>(__builtin_ctz(stops));
+			plain = (static_cast<unsigned>(_mm_movemask_epi8(q)) & ((1u << n) - 1)) == 0;
+			return n;
+		}
+		n = 16;
+	}
 	while (avail - n >= 16) {
 		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n));
 		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
@@ -637,7 +656,8 @@ void emitword(texistate *p, size_t &pos, char delim)
 	texiinput &in = TOP(p);
 	size_t avail = in.text.size() - pos;
 	const char *s = in.text.at(pos);
-	const size_t n = wordlength(s, avail, delim);
+	bool plain;
+	const size_t n = wordlength(s, avail, delim, plain);
 	if (n == 0)
 		return;
 
@@ -667,6 +687,10 @@ void emitword(texistate *p, size_t &pos, char delim)
 		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\'' && !typed))
 			outraw(p, "\\&", 2);
 		size_t i = 0, col = 0;
+		if (plain) {
+			outraw(p, s, n);
+			col = i = n;
+		}
 		while (i < n) {
 			size_t j = i;
 			while (j < n && !special[static_cast<unsigned char>(s[j])])
