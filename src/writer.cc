@@ -292,13 +292,59 @@ void outtext(texistate *p, const char *s, size_t n)
 	p->parabreak = 0;
 }
 
+// The fixed strings of the writer (macro names, block macros, glyphs) are
+// short: up to SHORTSTR bytes they are measured and copied by a loop that
+// costs less than the library calls, and written in one piece where the
+// sink has room for them.
+constexpr size_t SHORTSTR = 48;
+
+// The length of s if it is shorter than SHORTSTR, else SHORTSTR.
+static inline size_t shortlen(const char *s)
+{
+	size_t n = 0;
+	while (n < SHORTSTR && s[n] != '\0')
+		n++;
+	return n;
+}
+
+static inline bool outhasroom(const texistate *p, size_t n)
+{
+	return p->out.cap - p->out.len >= n;
+}
+
+// What does not fit the fast paths below: a long string, or a sink that
+// must first be written out or grown.
+[[gnu::noinline]] static void outstrslow(texistate *p, const char *s)
+{
+	if (needsguard(p, s[0]))
+		outraw(p, "\\&", 2);
+	p->column += outcstr(p, s);
+	p->parabreak = 0;
+}
+
 void outstr(texistate *p, const char *s)
 {
 	if (p->ignoredepth)
 		return;
-	if (needsguard(p, s[0]))
-		outraw(p, "\\&", 2);
-	p->column += outcstr(p, s);
+	const size_t n = shortlen(s);
+	if (n == SHORTSTR || !outhasroom(p, n + 2)) {
+		outstrslow(p, s);
+		return;
+	}
+	outsink &o = p->out;
+	char *d = o.data() + o.len, *const d0 = d;
+	if (needsguard(p, s[0])) {
+		*d++ = '\\';
+		*d++ = '&';
+	}
+	for (size_t i = 0; i < n; i++)
+		d[i] = s[i];
+	d += n;
+	if (d != d0) {
+		o.len += static_cast<size_t>(d - d0);
+		o.last = d[-1];
+	}
+	p->column += n;
 	p->parabreak = 0;
 }
 
@@ -319,10 +365,8 @@ void outowedspace(texistate *p)
 // ---------------------------------------------------------------------------
 // Macro lines
 
-void outmacroopen(texistate *p, const char *name)
+[[gnu::noinline]] static void macroopenslow(texistate *p, const char *name)
 {
-	if (p->ignoredepth)
-		return;
 	if (p->column != 0 && p->openmacros == 0) {
 		outbyte(p, '\n');
 		p->column = 0;
@@ -331,6 +375,35 @@ void outmacroopen(texistate *p, const char *name)
 	size_t n = outcstr(p, name);
 	outbyte(p, ' ');
 	p->column += n + 1;
+	p->openmacros++;
+	p->pendingspace = 0;
+}
+
+void outmacroopen(texistate *p, const char *name)
+{
+	if (p->ignoredepth)
+		return;
+	const size_t n = shortlen(name);
+	if (n == SHORTSTR || !outhasroom(p, n + 3)) {
+		macroopenslow(p, name);
+		return;
+	}
+	outsink &o = p->out;
+	char *d = o.data() + o.len, *const d0 = d;
+	const bool first = p->openmacros == 0;
+	size_t column = p->column;
+	if (first && column != 0) {
+		*d++ = '\n';
+		column = 0;
+	}
+	*d++ = first ? '.' : ' ';
+	for (size_t i = 0; i < n; i++)
+		d[i] = name[i];
+	d += n;
+	*d++ = ' ';
+	o.len += static_cast<size_t>(d - d0);
+	o.last = ' ';
+	p->column = column + n + 1;
 	p->openmacros++;
 	p->pendingspace = 0;
 }
@@ -348,6 +421,17 @@ void outmacroclose(texistate *p)
 	}
 }
 
+[[gnu::noinline]] static void blockmacroslow(texistate *p, const char *text)
+{
+	if (p->column != 0)
+		outbyte(p, '\n');
+	outbyte(p, '.');
+	outcstr(p, text);
+	outbyte(p, '\n');
+	p->pendingspace = 0;
+	p->column = 0;
+}
+
 void outblockmacro(texistate *p, const char *text)
 {
 	if (p->ignoredepth)
@@ -356,11 +440,22 @@ void outblockmacro(texistate *p, const char *text)
 		texierror(p, "\"%s\" in open line scope!?", text);
 	if (p->literaldepth)
 		texierror(p, "\"%s\" in a literal scope!?", text);
+	const size_t n = shortlen(text);
+	if (n == SHORTSTR || !outhasroom(p, n + 3)) {
+		blockmacroslow(p, text);
+		return;
+	}
+	outsink &o = p->out;
+	char *d = o.data() + o.len, *const d0 = d;
 	if (p->column != 0)
-		outbyte(p, '\n');
-	outbyte(p, '.');
-	outcstr(p, text);
-	outbyte(p, '\n');
+		*d++ = '\n';
+	*d++ = '.';
+	for (size_t i = 0; i < n; i++)
+		d[i] = text[i];
+	d += n;
+	*d++ = '\n';
+	o.len += static_cast<size_t>(d - d0);
+	o.last = '\n';
 	p->pendingspace = 0;
 	p->column = 0;
 }
@@ -389,6 +484,9 @@ static constexpr struct punctclass {
 void outtrailpunct(texistate *p, size_t &pos)
 {
 	if (p->openmacros != 1)
+		return;
+	// Most phrases are followed by none.
+	if (const texiinput &in = TOP(p); pos >= in.text.size() || !closingpunct.is[static_cast<unsigned char>(*in.text.at(pos))])
 		return;
 	size_t size = BUFSZ(p);
 	size_t end = pos;
