@@ -759,7 +759,28 @@ void emitword(texistate *p, size_t &pos, char delim)
 	if (n == 0)
 		return;
 
-	if (!p->ignoredepth) {
+	if (!p->ignoredepth && plain && !p->scdepth && outhasroom(p, n + 6)) {
+		// A word without a byte to escape, in one piece: the checks
+		// below come down to a guard before it at most.
+		const bool macroline = quoteline(p);
+		const int guards =
+		    ((macroline && p->out.last == ' ' && (n == 2 || n == 3) &&
+			 (n == avail || argend.end[static_cast<unsigned char>(s[n])]) && ismdocmacro(s, n)) ||
+			(macroline && p->codedepth && onlydelimiters(s, n))) +
+		    (p->column == 0 && s[0] == '.');
+		outsink &o = p->out;
+		char *d = o.data() + o.len;
+		for (int g = 0; g < guards; g++) {
+			d[0] = '\\';
+			d[1] = '&';
+			d += 2;
+		}
+		shortcopy(d, s, n);
+		o.len = static_cast<size_t>(d + n - o.data());
+		o.last = s[n - 1];
+		p->column += n;
+		p->parabreak = 0;
+	} else if (!p->ignoredepth) {
 		const bool macroline = quoteline(p);
 		// Code and literal text keep their quotes as typed.
 		const bool typed = p->codedepth || p->literaldepth;
