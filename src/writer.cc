@@ -72,11 +72,17 @@ static void outgrow(texistate *p, size_t n)
 // is not a power of two.
 static inline void shortcopy(char *d, const char *s, size_t n)
 {
-	if (n > 16) {
+	if (n > 32) {
 		std::memcpy(d, s, n);
 		return;
 	}
-	if (n >= 8) {
+	if (n > 16) {
+		uint64_t a[2], b[2];
+		std::memcpy(a, s, 16);
+		std::memcpy(b, s + n - 16, 16);
+		std::memcpy(d, a, 16);
+		std::memcpy(d + n - 16, b, 16);
+	} else if (n >= 8) {
 		uint64_t a, b;
 		std::memcpy(&a, s, 8);
 		std::memcpy(&b, s + n - 8, 8);
@@ -337,8 +343,7 @@ void outstr(texistate *p, const char *s)
 		*d++ = '\\';
 		*d++ = '&';
 	}
-	for (size_t i = 0; i < n; i++)
-		d[i] = s[i];
+	shortcopy(d, s, n);
 	d += n;
 	if (d != d0) {
 		o.len += static_cast<size_t>(d - d0);
@@ -397,8 +402,7 @@ void outmacroopen(texistate *p, const char *name)
 		column = 0;
 	}
 	*d++ = first ? '.' : ' ';
-	for (size_t i = 0; i < n; i++)
-		d[i] = name[i];
+	shortcopy(d, name, n);
 	d += n;
 	*d++ = ' ';
 	o.len += static_cast<size_t>(d - d0);
@@ -450,8 +454,7 @@ void outblockmacro(texistate *p, const char *text)
 	if (p->column != 0)
 		*d++ = '\n';
 	*d++ = '.';
-	for (size_t i = 0; i < n; i++)
-		d[i] = text[i];
+	shortcopy(d, text, n);
 	d += n;
 	*d++ = '\n';
 	o.len += static_cast<size_t>(d - d0);
