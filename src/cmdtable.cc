@@ -645,9 +645,8 @@ static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarg
 // words, and everything else is left to the general lookup.
 cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
 {
-	cmdtarget none;
-	cmdtarget &t = target ? *target : none;
-	t = {};
+	if (target != nullptr)
+		*target = {};
 #ifdef __SSE2__
 	const texiinput &in = TOP(p);
 	if (pos < in.text.size() && in.text.size() - pos > 16) {
@@ -659,14 +658,22 @@ cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
 		const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
 		if (letterbyte(static_cast<unsigned char>(s[0])) && stops != 0) {
 			const size_t n = static_cast<size_t>(__builtin_ctz(stops));
-			if (cmdid id = findkey(loadkey(s, n), s + 16); id != CMD_NONE) {
-				end = pos + 1 + n;
-				return id;
+			const namekey k = loadkey(s, n);
+			for (size_t i = keyslot(k);; i = (i + 1) & (SLOTS - 1)) {
+				const uint16_t id = lookup.slot[i];
+				if (id == EMPTY)
+					break;
+				const namekey &r = lookup.key[id];
+				if (r.lo == k.lo && r.hi == k.hi && r.len == n) {
+					end = pos + 1 + n;
+					return static_cast<cmdid>(id);
+				}
 			}
 		}
 	}
 #endif
-	return lookupat(p, pos, end, t, target != nullptr);
+	cmdtarget none;
+	return lookupat(p, pos, end, target != nullptr ? *target : none, target != nullptr);
 }
 
 // The same lookup for a whole name read elsewhere (the target of an alias, a
