@@ -1160,7 +1160,7 @@ inline bool plainwindow(char *&o, const char *&s, size_t &column, newlines &nl)
 // set when it stopped after white space, which then owes the next word a
 // space.
 template <bool line>
-inline const char *plainblocks(char *&o, const char *s, const char *e, const char *oend, size_t &column, newlines &nl,
+[[gnu::always_inline]] inline const char *plainblocks(char *&o, const char *s, const char *e, const char *oend, size_t &column, newlines &nl,
     bool blankbreaks, bool &owed)
 {
 	for (;;) {
