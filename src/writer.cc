@@ -1236,10 +1236,10 @@ inline void pastrun(texistate *p, size_t &pos, size_t n, const char *s, const ne
 // long lines and, on a macro line, guarding words that name macros and
 // escaping double quotes.  Plain text is most of a manual, so this is where
 // the time goes.
-template <bool line, bool dq>
+template <bool line, bool dq, bool macroline>
 static void runtext(texistate *p, size_t &pos)
 {
-	assert(!p->ignoredepth && !p->literaldepth && dq == quoteline(p));
+	assert(!p->ignoredepth && !p->literaldepth && dq == quoteline(p) && macroline == (p->openmacros != 0));
 	constexpr const runclass &rc = dq ? macrorunbytes : runbytes;
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
@@ -1253,7 +1253,6 @@ static void runtext(texistate *p, size_t &pos)
 	bool inword = false;
 	int parabreak = p->parabreak;
 	const int blankbreaks = p->listkind != LIST_TABLE;
-	const bool macroline = p->openmacros != 0;
 	newlines nl;
 
 	char *obase, *oend;
@@ -1383,14 +1382,17 @@ static void runtext(texistate *p, size_t &pos)
 	pastrun(p, pos, static_cast<size_t>(s - start), s, nl);
 }
 
-// Macro lines, where a double quote is special, get a variant of their own:
-// the choice is made once per run, not per byte.
+// Macro lines, where a double quote is special, get a variant of their own,
+// and so do the rows of a table, where it is not: the choice is made once
+// per run, not per byte.
 void textrun(texistate *p, size_t &pos)
 {
 	if (quoteline(p))
-		runtext<false, true>(p, pos);
+		runtext<false, true, true>(p, pos);
+	else if (p->openmacros)
+		runtext<false, false, true>(p, pos);
 	else
-		runtext<false, false>(p, pos);
+		runtext<false, false, false>(p, pos);
 }
 
 // The same up to the end of the line, whose newline stays: the words and
@@ -1398,9 +1400,11 @@ void textrun(texistate *p, size_t &pos)
 void textline(texistate *p, size_t &pos)
 {
 	if (quoteline(p))
-		runtext<true, true>(p, pos);
+		runtext<true, true, true>(p, pos);
+	else if (p->openmacros)
+		runtext<true, false, true>(p, pos);
 	else
-		runtext<true, false>(p, pos);
+		runtext<true, false, false>(p, pos);
 }
 
 // Literal text in bulk: words and white space from pos on, up to a command,
