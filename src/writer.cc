@@ -1246,7 +1246,6 @@ static void runtext(texistate *p, size_t &pos)
 	if (pos >= size)
 		return;
 	const char *const start = in.text.at(pos), *const e = start + (size - pos);
-	const char before = pos ? in.text.byte(pos - 1) : '\0';
 	const char *s = start;
 	size_t column = p->column;
 	int pending = p->pendingspace;
@@ -1271,8 +1270,8 @@ static void runtext(texistate *p, size_t &pos)
 			break;
 		if (cls == WHITE) {
 			// A blank line is left to skipspace, which writes the break.
-			if (c == '\n' && !parabreak && blankbreaks && (s > start ? s[-1] : before) == '\n' &&
-			    (pos != 0 || s > start))
+			if (c == '\n' && !parabreak && blankbreaks && (s > start || pos != 0) &&
+			    (s > start ? s[-1] : in.text.byte(pos - 1)) == '\n')
 				break;
 			if (c == '\n') {
 				nl.count++;
