@@ -205,6 +205,17 @@ inline void groupbody(texistate *p, size_t &pos)
 
 void parsegroup(texistate *p, size_t &pos)
 {
+	// Nearly every group's "{" follows its command's name at once.
+	texiinput &in = TOP(p);
+	if (pos < in.text.size() && *in.text.at(pos) == '{') {
+		if (in.splicerem)
+			in.splicerem--;
+		else
+			in.col++;
+		pos++;
+		groupbody(p, pos);
+		return;
+	}
 	skipwhite(p, pos);
 	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
 		return;
