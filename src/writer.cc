@@ -677,31 +677,12 @@ bool ismdocmacro(const char *s, size_t n)
 
 // The length of the word at s, of the avail bytes there: up to white space,
 // a command, a brace or the delimiter.  Sixteen bytes at a time where
-// they can be read, since most words end within the first sixteen; there
-// `plain` tells that the word holds no byte that may be written otherwise
-// than as it stands (a backslash or a quote).
-static inline size_t wordlength(const char *s, size_t avail, char delim, bool &plain)
+// they can be read.
+static inline size_t wordlength(const char *s, size_t avail, char delim)
 {
 	const bool *stop = delim ? argstop.stop : wordstop.stop;
 	size_t n = 0;
-	plain = false;
 #ifdef __SSE2__
-	if (avail >= 16) {
-		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
-		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-		__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
-		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
-		if (delim)
-			m = _mm_or_si128(m, eq(delim));
-		__m128i q = _mm_or_si128(_mm_or_si128(eq('\\'), eq('"')), _mm_or_si128(eq('`'), eq('\'')));
-		const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
-		if (stops != 0) {
-			n = static_cast<size_t>(__builtin_ctz(stops));
-			plain = (static_cast<unsigned>(_mm_movemask_epi8(q)) & ((1u << n) - 1)) == 0;
-			return n;
-		}
-		n = 16;
-	}
 	while (avail - n >= 16) {
 		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n));
 		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
@@ -749,41 +730,18 @@ void outword(texistate *p, std::string_view w)
 	outtext(p, w.data(), w.size());
 }
 
-void emitword(texistate *p, size_t &pos, char delim)
+// The word at pos as it is written in every case: its escapes, quotes,
+// small capitals and guards, byte by byte where need be.
+[[gnu::noinline]] static void writeword(texistate *p, size_t &pos, char delim)
 {
-	assert(delim == 0 || delim == ',');
-	wordspace(p);
-
 	texiinput &in = TOP(p);
 	size_t avail = in.text.size() - pos;
 	const char *s = in.text.at(pos);
-	bool plain;
-	const size_t n = wordlength(s, avail, delim, plain);
+	const size_t n = wordlength(s, avail, delim);
 	if (n == 0)
 		return;
 
-	if (!p->ignoredepth && plain && !p->scdepth && outhasroom(p, n + 6)) {
-		// A word without a byte to escape, in one piece: the checks
-		// below come down to a guard before it at most.
-		const bool macroline = quoteline(p);
-		const int guards =
-		    ((macroline && p->out.last == ' ' && (n == 2 || n == 3) &&
-			 (n == avail || argend.end[static_cast<unsigned char>(s[n])]) && ismdocmacro(s, n)) ||
-			(macroline && p->codedepth && onlydelimiters(s, n))) +
-		    (p->column == 0 && s[0] == '.');
-		outsink &o = p->out;
-		char *d = o.data() + o.len;
-		for (int g = 0; g < guards; g++) {
-			d[0] = '\\';
-			d[1] = '&';
-			d += 2;
-		}
-		shortcopy(d, s, n);
-		o.len = static_cast<size_t>(d + n - o.data());
-		o.last = s[n - 1];
-		p->column += n;
-		p->parabreak = 0;
-	} else if (!p->ignoredepth) {
+	if (!p->ignoredepth) {
 		const bool macroline = quoteline(p);
 		// Code and literal text keep their quotes as typed.
 		const bool typed = p->codedepth || p->literaldepth;
@@ -809,10 +767,6 @@ void emitword(texistate *p, size_t &pos, char delim)
 		if (needsguard(p, s[0]) && !(s[0] == '\'' && n > 1 && s[1] == '\'' && !typed))
 			outraw(p, "\\&", 2);
 		size_t i = 0, col = 0;
-		if (plain) {
-			outraw(p, s, n);
-			col = i = n;
-		}
 		while (i < n) {
 			size_t j = i;
 			while (j < n && !special[static_cast<unsigned char>(s[j])])
@@ -851,6 +805,71 @@ void emitword(texistate *p, size_t &pos, char delim)
 		in.splicerem = 0;
 	}
 	pos += n;
+}
+
+// Most words are shorter than sixteen bytes, hold nothing to escape and
+// are written where output is live and the sink has room: such a word is
+// measured in one block and written in one piece, with a guard before it
+// at most.  Returns false, having done nothing, for every other word.
+static inline bool wordinonepiece(texistate *p, size_t &pos, char delim)
+{
+#ifdef __SSE2__
+	texiinput &in = TOP(p);
+	const size_t avail = in.text.size() - pos;
+	if (avail < 16 || p->ignoredepth || p->scdepth)
+		return false;
+	const char *s = in.text.at(pos);
+	const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+	auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+	__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
+	m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+	if (delim)
+		m = _mm_or_si128(m, eq(delim));
+	const __m128i q = _mm_or_si128(_mm_or_si128(eq('\\'), eq('"')), _mm_or_si128(eq('`'), eq('\'')));
+	const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
+	const size_t n = static_cast<size_t>(__builtin_ctz(stops | 1u << 16));
+	if (n == 0 || n == 16 || (static_cast<unsigned>(_mm_movemask_epi8(q)) & ((1u << n) - 1)) != 0 || !outhasroom(p, n + 6))
+		return false;
+	const bool macroline = quoteline(p);
+	const int guards = ((macroline && p->out.last == ' ' && (n == 2 || n == 3) &&
+				argend.end[static_cast<unsigned char>(s[n])] && ismdocmacro(s, n)) ||
+			       (macroline && p->codedepth && onlydelimiters(s, n))) +
+			   (p->column == 0 && s[0] == '.');
+	outsink &o = p->out;
+	char *d = o.data() + o.len;
+	for (int g = 0; g < guards; g++) {
+		d[0] = '\\';
+		d[1] = '&';
+		d += 2;
+	}
+	shortcopy(d, s, n);
+	o.len = static_cast<size_t>(d + n - o.data());
+	o.last = s[n - 1];
+	p->column += n;
+	p->parabreak = 0;
+	// A word holds no newline: only the column moves.
+	if (in.splicerem >= n)
+		in.splicerem -= n;
+	else {
+		in.col += n - in.splicerem;
+		in.splicerem = 0;
+	}
+	pos += n;
+	return true;
+#else
+	(void)p;
+	(void)pos;
+	(void)delim;
+	return false;
+#endif
+}
+
+void emitword(texistate *p, size_t &pos, char delim)
+{
+	assert(delim == 0 || delim == ',');
+	wordspace(p);
+	if (!wordinonepiece(p, pos, delim))
+		writeword(p, pos, delim);
 }
 
 namespace {
