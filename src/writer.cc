@@ -1139,29 +1139,41 @@ inline bool plainwindow(char *&o, const char *&s, size_t &column, newlines &nl)
 	uint64_t after = (white | other) >> 1;
 	after |= uint64_t{runbytes.cls[static_cast<unsigned char>(s[W])] != ORDINARY} << (W - 1);
 	unsigned n = static_cast<unsigned>(__builtin_ctzll(other | (white & after) | uint64_t{1} << W));
-	bool wrap = false;
+	// A line break replaces its white byte where it stands, so the window
+	// goes on after it; only a "." after it, which needs a guard, cuts the
+	// window there.  A window is shorter than a line: it holds one break
+	// at most.
+	size_t wrapped = SIZE_MAX;
+	bool guard = false;
 	if (column + n > WRAPCOLUMN) {
 		const size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
 		if (const uint64_t at = white & ((uint64_t{1} << n) - 1) & (~uint64_t{0} << free)) {
-			n = static_cast<unsigned>(__builtin_ctzll(at)) + 1;
-			wrap = true;
+			wrapped = static_cast<size_t>(__builtin_ctzll(at));
+			if (s[wrapped + 1] == '.') {
+				n = static_cast<unsigned>(wrapped) + 1;
+				guard = true;
+			}
 		}
 	}
 	for (uint64_t m = nls & ((uint64_t{1} << n) - 1); m; m &= m - 1) {
 		nl.count++;
 		nl.last = s + __builtin_ctzll(m);
 	}
-	o += n;
-	s += n;
-	if (wrap) {
-		o[-1] = '\n';
-		column = 0;
-		if (*s == '.') {
+	if (wrapped != SIZE_MAX) {
+		o[wrapped] = '\n';
+		column = n - wrapped - 1;
+		o += n;
+		s += n;
+		if (guard) {
+			// The window was cut before a ".".
 			*o++ = '\\';
 			*o++ = '&';
+			return true;
 		}
-		return true;
+		return n == W;
 	}
+	o += n;
+	s += n;
 	column += n;
 	return n == W;
 }
