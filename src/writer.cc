@@ -484,13 +484,8 @@ static constexpr struct punctclass {
 // Closing punctuation right after an inline macro's content goes onto the
 // macro line, each character an argument of its own, rather than beginning
 // the next text line.
-void outtrailpunct(texistate *p, size_t &pos)
+[[gnu::noinline]] static void trailpunct(texistate *p, size_t &pos)
 {
-	if (p->openmacros != 1)
-		return;
-	// Most phrases are followed by none.
-	if (const texiinput &in = TOP(p); pos >= in.text.size() || !closingpunct.is[static_cast<unsigned char>(*in.text.at(pos))])
-		return;
 	size_t size = BUFSZ(p);
 	size_t end = pos;
 	while (end < size && closingpunct.is[static_cast<unsigned char>(BUF(p, end))])
@@ -508,6 +503,15 @@ void outtrailpunct(texistate *p, size_t &pos)
 		outchar(p, BUF(p, pos));
 		stepone(p, pos);
 	}
+}
+
+void outtrailpunct(texistate *p, size_t &pos)
+{
+	if (p->openmacros != 1)
+		return;
+	// Most phrases are followed by none.
+	if (const texiinput &in = TOP(p); pos < in.text.size() && closingpunct.is[static_cast<unsigned char>(*in.text.at(pos))])
+		trailpunct(p, pos);
 }
 
 // ---------------------------------------------------------------------------
