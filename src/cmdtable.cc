@@ -592,6 +592,19 @@ static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarg
 	return CMD_NONE;
 }
 
+// A name of n bytes at s that begins with a letter and is not in the
+// table: an index's entry command, an alias or enclosure command, a macro,
+// or nothing.
+[[gnu::noinline]] static cmdid lookupname(texistate *p, const char *s, size_t n, cmdtarget &t, bool wanttarget)
+{
+	cmdid id = lookupdefined(p, s, n, t);
+	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr)
+		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
+	if (!wanttarget && (t.macro != nullptr || t.enclose != nullptr))
+		return CMD_NONE;
+	return id;
+}
+
 // The general lookup of texicmd below: the end of the input, names that
 // do not begin with a letter or are not in the table, and names longer than
 // a block.
@@ -625,12 +638,7 @@ static inline cmdid lookupdefined(texistate *p, const char *s, size_t n, cmdtarg
 		if (cmdid id = findkey(loadkey(b, n), s + 16); id != CMD_NONE)
 			return id;
 	}
-	cmdid id = lookupdefined(p, s, n, t);
-	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr)
-		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
-	if (!wanttarget && (t.macro != nullptr || t.enclose != nullptr))
-		return CMD_NONE;
-	return id;
+	return lookupname(p, s, n, t, wanttarget);
 }
 
 // Reads the command whose "@" stands at pos.  end is set just past what was
@@ -669,6 +677,9 @@ cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
 					return static_cast<cmdid>(id);
 				}
 			}
+			end = pos + 1 + n;
+			cmdtarget none;
+			return lookupname(p, s, n, target != nullptr ? *target : none, target != nullptr);
 		}
 	}
 #endif
