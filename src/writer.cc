@@ -362,8 +362,12 @@ void outrange(texistate *p, size_t start, size_t end)
 // The owed space of a handler that writes inline text itself.
 void outowedspace(texistate *p)
 {
-	if (p->pendingspace && p->column != 0 && p->literaldepth == 0)
-		outchar(p, ' ');
+	if (p->pendingspace && p->column != 0 && p->literaldepth == 0 && !p->ignoredepth) {
+		// A space as outchar writes it, which needs no guard or escape.
+		outbyte(p, ' ');
+		p->parabreak = 0;
+		p->column++;
+	}
 	p->pendingspace = 0;
 }
 
@@ -419,7 +423,12 @@ void outmacroclose(texistate *p)
 	if (p->ignoredepth || p->openmacros == 0)
 		return;
 	if (--p->openmacros == 0) {
-		outbyte(p, '\n');
+		outsink &o = p->out;
+		if (o.len < o.cap) {
+			o.data()[o.len++] = '\n';
+			o.last = '\n';
+		} else
+			outbyte(p, '\n');
 		p->pendingspace = 0;
 		p->column = 0;
 	}
