@@ -5,6 +5,11 @@
 // gives exactly what a scan of the rows in order would: names are unique, so
 // the first matching row is the only one.
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <bit>
 #include <cstring>
 
 #include "teximan.h"
@@ -437,19 +442,63 @@ static_assert(xformsfollow());
 
 namespace {
 
-constexpr uint32_t namehash(const char *s, size_t n)
+// A name as two words of its first sixteen bytes, in memory order (the
+// bytes past its end zero), and its length: what the lookup hashes and
+// compares.  The words of the rows are made at compile time and those of a
+// name in the text by loading its bytes, so both are made the way a load
+// reads memory on this machine.
+struct namekey {
+	uint64_t lo = 0, hi = 0;
+	size_t len = 0;
+};
+
+constexpr uint64_t bytesword(const char *s, size_t n)
 {
-	uint32_t h = 2166136261u;
-	for (size_t i = 0; i < n; i++)
-		h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
-	return h;
+	uint64_t w = 0;
+	for (size_t i = 0; i < n && i < 8; i++) {
+		const unsigned shift = std::endian::native == std::endian::little ? 8 * i : 56 - 8 * i;
+		w |= uint64_t{static_cast<unsigned char>(s[i])} << shift;
+	}
+	return w;
+}
+
+constexpr namekey makekey(const char *s, size_t n)
+{
+	return {bytesword(s, n), n > 8 ? bytesword(s + 8, n - 8) : 0, n};
+}
+
+// The first k of a word's eight bytes, in memory order.
+inline uint64_t firstbytes(uint64_t w, size_t k)
+{
+	if (k >= 8)
+		return w;
+	if (k == 0)
+		return 0;
+	return std::endian::native == std::endian::little ? w & ((uint64_t{1} << 8 * k) - 1)
+							  : w & ~((uint64_t{1} << (64 - 8 * k)) - 1);
+}
+
+// The key of the n bytes at s, of which at least sixteen can be read.
+inline namekey loadkey(const char *s, size_t n)
+{
+	uint64_t w[2];
+	std::memcpy(w, s, sizeof w);
+	return {firstbytes(w[0], n), n > 8 ? firstbytes(w[1], n - 8) : 0, n};
 }
 
 constexpr size_t SLOTS = 2048; // a power of two, over four times the rows
 constexpr uint16_t EMPTY = 0xffff;
 
+constexpr size_t keyslot(const namekey &k)
+{
+	uint64_t h = (k.lo ^ (k.hi * 0xc2b2ae3d27d4eb4full) ^ k.len) * 0x9e3779b97f4a7c15ull;
+	return static_cast<size_t>(h >> 53) & (SLOTS - 1);
+}
+
 struct lookuptable {
 	uint16_t slot[SLOTS];
+	namekey key[CMD_NONE]; // by row
+	uint16_t single[256];  // the rows of one-character names by their byte
 	size_t maxlen;
 };
 
@@ -458,12 +507,17 @@ constexpr lookuptable buildlookup()
 	lookuptable t{};
 	for (uint16_t &s : t.slot)
 		s = EMPTY;
+	for (uint16_t &s : t.single)
+		s = CMD_NONE;
 	for (unsigned id = 0; id < CMD_gol; id++) {
 		const cmdentry &e = cmdtable[id];
 		if (e.len == 0)
 			continue; // the entry command of declared indexes has no name
 		t.maxlen = e.len > t.maxlen ? e.len : t.maxlen;
-		size_t i = namehash(e.name, e.len) & (SLOTS - 1);
+		t.key[id] = makekey(e.name, e.len);
+		if (e.len == 1)
+			t.single[static_cast<unsigned char>(e.name[0])] = static_cast<uint16_t>(id);
+		size_t i = keyslot(t.key[id]);
 		while (t.slot[i] != EMPTY)
 			i = (i + 1) & (SLOTS - 1);
 		t.slot[i] = static_cast<uint16_t>(id);
@@ -473,17 +527,27 @@ constexpr lookuptable buildlookup()
 
 constexpr lookuptable lookup = buildlookup();
 
+// The row whose name has the key k and, past its first sixteen bytes, the
+// bytes at rest.
+constexpr cmdid findkey(const namekey &k, const char *rest)
+{
+	for (size_t i = keyslot(k); lookup.slot[i] != EMPTY; i = (i + 1) & (SLOTS - 1)) {
+		const uint16_t id = lookup.slot[i];
+		const namekey &r = lookup.key[id];
+		if (r.lo == k.lo && r.hi == k.hi && r.len == k.len &&
+		    (k.len <= 16 || std::string_view(cmdtable[id].name + 16, k.len - 16) == std::string_view(rest, k.len - 16)))
+			return static_cast<cmdid>(id);
+	}
+	return CMD_NONE;
+}
+
 constexpr cmdid findcmd(const char *s, size_t n)
 {
 	if (n == 0 || n > lookup.maxlen)
 		return CMD_NONE;
-	std::string_view name(s, n);
-	for (size_t i = namehash(s, n) & (SLOTS - 1); lookup.slot[i] != EMPTY; i = (i + 1) & (SLOTS - 1)) {
-		const cmdentry &e = cmdtable[lookup.slot[i]];
-		if (std::string_view(e.name, e.len) == name)
-			return static_cast<cmdid>(lookup.slot[i]);
-	}
-	return CMD_NONE;
+	if (n == 1)
+		return static_cast<cmdid>(lookup.single[static_cast<unsigned char>(s[0])]);
+	return findkey(makekey(s, n), s + (n > 16 ? 16 : n));
 }
 
 // The lookup agrees with a scan in row order: every named row finds itself
@@ -556,16 +620,29 @@ static bool atlinestart(texistate *p, size_t pos)
 	return true;
 }
 
-// Reads the command whose "@" stands at pos.  end is set just past what was
-// read; nothing in the state moves.  A user macro or an enclosure command
-// comes back through `target` with CMD_NONE.  Built-in names win over
-// declared indexes, those over aliases and enclosure commands, and those
-// over macros.
-cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
+// A name of n bytes at s that begins with a letter and is not in the
+// table: an index's entry command, an alias or enclosure command, a macro,
+// or nothing.
+[[gnu::noinline]] static cmdid lookupname(texistate *p, size_t pos, const char *s, size_t n, cmdtarget &t, bool wanttarget)
 {
-	cmdtarget none;
-	cmdtarget &t = target ? *target : none;
-	t = {};
+	cmdid id = lookupdefined(p, s, n, t);
+	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr) {
+		// Program pages come from manuals whose index entries may be of
+		// an index declared elsewhere: such a line is dropped as one.
+		if (p->policy.pagecommands && n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 && atlinestart(p, pos))
+			return CMD_USERINDEX;
+		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
+	}
+	if (!wanttarget && (t.macro != nullptr || t.enclose != nullptr))
+		return CMD_NONE;
+	return id;
+}
+
+// The general lookup of texicmd below: the end of the input, names that
+// do not begin with a letter or are not in the table, and names longer than
+// a block.
+[[gnu::noinline]] static cmdid lookupat(texistate *p, size_t pos, size_t &end, cmdtarget &t, bool wanttarget)
+{
 	end = pos;
 	size_t size = BUFSZ(p);
 	if (pos >= size)
@@ -584,38 +661,63 @@ cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
 		return id;
 	}
 
-	// One pass measures the name and hashes it, and the table's rows are
-	// compared in place: there is one lookup for every "@" of a document.
-	uint32_t h = (2166136261u ^ static_cast<unsigned char>(s[0])) * 16777619u;
 	size_t n = 1;
-	while (n < avail && !namestop.stop[static_cast<unsigned char>(s[n])]) {
-		h = (h ^ static_cast<unsigned char>(s[n])) * 16777619u;
+	while (n < avail && !namestop.stop[static_cast<unsigned char>(s[n])])
 		n++;
-	}
 	end = pos + 1 + n;
-
-	if (n <= lookup.maxlen)
-		for (size_t i = h & (SLOTS - 1); lookup.slot[i] != EMPTY; i = (i + 1) & (SLOTS - 1)) {
-			const cmdentry &e = cmdtable[lookup.slot[i]];
-			if (e.len != n)
-				continue;
-			size_t k = 0;
-			while (k < n && e.name[k] == s[k])
-				k++;
-			if (k == n)
-				return static_cast<cmdid>(lookup.slot[i]);
-		}
-	cmdid id = lookupdefined(p, s, n, t);
-	if (id == CMD_NONE && t.macro == nullptr && t.enclose == nullptr) {
-		// Program pages come from manuals whose index entries may be of
-		// an index declared elsewhere: such a line is dropped as one.
-		if (p->policy.pagecommands && n > 5 && std::memcmp(s + n - 5, "index", 5) == 0 && atlinestart(p, pos))
-			return CMD_USERINDEX;
-		texiwarning(p, "bad command: @%.*s", n > INT32_MAX ? INT32_MAX : static_cast<int>(n), s);
+	if (n <= lookup.maxlen) {
+		char b[16] = {};
+		std::memcpy(b, s, n < 16 ? n : 16);
+		if (cmdid id = findkey(loadkey(b, n), s + 16); id != CMD_NONE)
+			return id;
 	}
-	if (target == nullptr && (t.macro != nullptr || t.enclose != nullptr))
-		return CMD_NONE;
-	return id;
+	return lookupname(p, pos, s, n, t, wanttarget);
+}
+
+// Reads the command whose "@" stands at pos.  end is set just past what was
+// read; nothing in the state moves.  A user macro or an enclosure command
+// comes back through `target` with CMD_NONE.  Built-in names win over
+// declared indexes, those over aliases and enclosure commands, and those
+// over macros.
+//
+// There is one lookup for every "@" of a document, and nearly every one is
+// of a name of the table that ends within the sixteen bytes after the "@":
+// that name's end is found in one block and the rows are compared by its
+// words, and everything else is left to the general lookup.
+cmdid texicmd(texistate *p, size_t pos, size_t &end, cmdtarget *target)
+{
+	if (target != nullptr)
+		*target = {};
+#ifdef __SSE2__
+	const texiinput &in = TOP(p);
+	if (pos < in.text.size() && in.text.size() - pos > 16) {
+		const char *s = in.text.at(pos + 1);
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
+		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+		const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
+		if (letterbyte(static_cast<unsigned char>(s[0])) && stops != 0) {
+			const size_t n = static_cast<size_t>(__builtin_ctz(stops));
+			const namekey k = loadkey(s, n);
+			for (size_t i = keyslot(k);; i = (i + 1) & (SLOTS - 1)) {
+				const uint16_t id = lookup.slot[i];
+				if (id == EMPTY)
+					break;
+				const namekey &r = lookup.key[id];
+				if (r.lo == k.lo && r.hi == k.hi && r.len == n) {
+					end = pos + 1 + n;
+					return static_cast<cmdid>(id);
+				}
+			}
+			end = pos + 1 + n;
+			cmdtarget none;
+			return lookupname(p, pos, s, n, target != nullptr ? *target : none, target != nullptr);
+		}
+	}
+#endif
+	cmdtarget none;
+	return lookupat(p, pos, end, target != nullptr ? *target : none, target != nullptr);
 }
 
 // The same lookup for a whole name read elsewhere (the target of an alias, a

@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
@@ -181,11 +185,35 @@ void advanceto(texistate *p, size_t &pos, size_t end)
 
 size_t skiptoeol(texistate *p, size_t &pos, int consumenl)
 {
-	size_t size = BUFSZ(p);
+	texiinput &in = TOP(p);
+	const size_t size = in.text.size();
 	if (pos < size) {
-		const void *nl = std::memchr(BUFAT(p, pos), '\n', size - pos);
-		size_t end = nl ? pos + static_cast<size_t>(static_cast<const char *>(nl) - BUFAT(p, pos)) : size;
-		advanceto(p, pos, end);
+		// The line is most often short: its end is looked for sixteen
+		// bytes at a time before the library is asked.
+		const char *s = in.text.at(pos);
+		size_t n = size - pos, k = 0;
+#ifdef __SSE2__
+		for (; k < 64 && n - k >= 16; k += 16) {
+			const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + k));
+			if (const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))) {
+				n = k + static_cast<size_t>(__builtin_ctz(m));
+				k = SIZE_MAX;
+				break;
+			}
+		}
+#endif
+		if (k != SIZE_MAX) {
+			const void *nl = std::memchr(s + k, '\n', n - k);
+			n = nl ? static_cast<size_t>(static_cast<const char *>(nl) - s) : n;
+		}
+		// The line up to its newline holds none: only the column moves.
+		if (in.splicerem >= n)
+			in.splicerem -= n;
+		else {
+			in.col += n - in.splicerem;
+			in.splicerem = 0;
+		}
+		pos += n;
 		if (consumenl && pos < size)
 			stepone(p, pos);
 	}

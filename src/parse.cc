@@ -112,15 +112,28 @@ void texidispatch(texistate *p, size_t &pos)
 	texirun(p, cmd, target, pos);
 }
 
+// The byte at pos of the innermost input, as a parse loop reads it before
+// each element: false at the input's end.
+static inline bool peek(texistate *p, size_t pos, char &c)
+{
+	const texiinput &in = TOP(p);
+	if (pos >= in.text.size())
+		return false;
+	c = *in.text.at(pos);
+	return true;
+}
+
 // The document's own text, element by element.
 void parseinput(texistate *p)
 {
 	size_t pos = 0;
-	while (pos < BUFSZ(p)) {
-		skipspace(p, pos);
-		if (pos >= BUFSZ(p))
-			return;
-		switch (BUF(p, pos)) {
+	for (char c; peek(p, pos, c);) {
+		switch (c) {
+		case ' ':
+		case '\t':
+		case '\n':
+			skipspace(p, pos);
+			break;
 		case '@':
 			texidispatch(p, pos);
 			break;
@@ -165,11 +178,13 @@ namespace {
 // The rest of a group whose "{" has been read, up to and past its "}".
 inline void groupbody(texistate *p, size_t &pos)
 {
-	for (;;) {
-		skipspace(p, pos);
-		if (pos >= BUFSZ(p))
-			return;
-		switch (BUF(p, pos)) {
+	for (char c; peek(p, pos, c);) {
+		switch (c) {
+		case ' ':
+		case '\t':
+		case '\n':
+			skipspace(p, pos);
+			break;
 		case '@':
 			texidispatch(p, pos);
 			break;
@@ -190,6 +205,17 @@ inline void groupbody(texistate *p, size_t &pos)
 
 void parsegroup(texistate *p, size_t &pos)
 {
+	// Nearly every group's "{" follows its command's name at once.
+	texiinput &in = TOP(p);
+	if (pos < in.text.size() && *in.text.at(pos) == '{') {
+		if (in.splicerem)
+			in.splicerem--;
+		else
+			in.col++;
+		pos++;
+		groupbody(p, pos);
+		return;
+	}
 	skipwhite(p, pos);
 	if (pos >= BUFSZ(p) || BUF(p, pos) != '{')
 		return;
@@ -277,11 +303,13 @@ void parseto(texistate *p, size_t &pos, const char *endtok)
 {
 	size_t endtoksz = std::strlen(endtok);
 	assert(endtoksz > 0);
-	for (;;) {
-		skipspace(p, pos);
-		if (pos >= BUFSZ(p))
-			return;
-		switch (BUF(p, pos)) {
+	for (char c; peek(p, pos, c);) {
+		switch (c) {
+		case ' ':
+		case '\t':
+		case '\n':
+			skipspace(p, pos);
+			break;
 		case '@': {
 			size_t end;
 			cmdtarget target;
@@ -355,11 +383,13 @@ int parsenextarg(texistate *p, size_t &pos, int started)
 			return 0;
 		stepone(p, pos);
 	}
-	for (;;) {
-		skipspace(p, pos);
-		if (pos >= BUFSZ(p))
-			return 0;
-		switch (BUF(p, pos)) {
+	for (char c; peek(p, pos, c);) {
+		switch (c) {
+		case ' ':
+		case '\t':
+		case '\n':
+			skipspace(p, pos);
+			break;
 		case ',':
 			stepone(p, pos);
 			return 1;
@@ -377,6 +407,7 @@ int parsenextarg(texistate *p, size_t &pos, int started)
 			break;
 		}
 	}
+	return 0;
 }
 
 // ---------------------------------------------------------------------------

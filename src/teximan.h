@@ -637,13 +637,26 @@ void outowedspace(texistate *p, char next = 0);
 void outendline(texistate *p); // even while output is suppressed
 size_t skipwhitespace(texistate *p, size_t &pos);
 // Every parse loop looks for white space before each element, and most
-// elements have none before them.
+// elements have none before them; most of the rest have one space, which
+// owes the element a space and moves only the column.
 inline size_t skipspace(texistate *p, size_t &pos)
 {
-	const texiinput &in = TOP(p);
-	if (pos < in.text.size() && whitebyte(*in.text.at(pos)))
-		return skipwhitespace(p, pos);
-	return pos;
+	texiinput &in = TOP(p);
+	const size_t size = in.text.size();
+	if (pos >= size)
+		return pos;
+	const char *s = in.text.at(pos);
+	if (!whitebyte(*s))
+		return pos;
+	if (*s == ' ' && size - pos > 1 && !whitebyte(s[1]) && !p->literaldepth) {
+		p->pendingspace = 1;
+		if (in.splicerem)
+			in.splicerem--;
+		else
+			in.col++;
+		return ++pos;
+	}
+	return skipwhitespace(p, pos);
 }
 void emitword(texistate *p, size_t &pos, char delim);
 void outword(texistate *p, std::string_view w);

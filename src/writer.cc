@@ -66,6 +66,44 @@ static void outgrow(texistate *p, size_t n)
 	o.reserve(want > grown ? want + 256 : grown);
 }
 
+// Copies n bytes as the library would, but without a call for a few: most
+// copies of the writer are a name, an escape or a word, which cost less
+// than the call.  Each piece is read and written whole, overlapping where n
+// is not a power of two.
+static inline void shortcopy(char *d, const char *s, size_t n)
+{
+	if (n > 32) {
+		std::memcpy(d, s, n);
+		return;
+	}
+	if (n > 16) {
+		uint64_t a[2], b[2];
+		std::memcpy(a, s, 16);
+		std::memcpy(b, s + n - 16, 16);
+		std::memcpy(d, a, 16);
+		std::memcpy(d + n - 16, b, 16);
+	} else if (n >= 8) {
+		uint64_t a, b;
+		std::memcpy(&a, s, 8);
+		std::memcpy(&b, s + n - 8, 8);
+		std::memcpy(d, &a, 8);
+		std::memcpy(d + n - 8, &b, 8);
+	} else if (n >= 4) {
+		uint32_t a, b;
+		std::memcpy(&a, s, 4);
+		std::memcpy(&b, s + n - 4, 4);
+		std::memcpy(d, &a, 4);
+		std::memcpy(d + n - 4, &b, 4);
+	} else if (n >= 2) {
+		uint16_t a, b;
+		std::memcpy(&a, s, 2);
+		std::memcpy(&b, s + n - 2, 2);
+		std::memcpy(d, &a, 2);
+		std::memcpy(d + n - 2, &b, 2);
+	} else if (n == 1)
+		*d = *s;
+}
+
 static inline void outraw(texistate *p, const char *s, size_t n)
 {
 	if (n == 0)
@@ -83,8 +121,33 @@ static inline void outraw(texistate *p, const char *s, size_t n)
 			}
 		}
 	}
-	std::memcpy(o.data() + o.len, s, n);
+	shortcopy(o.data() + o.len, s, n);
 	o.len += n;
+}
+
+// Writes the string s and returns its length.  The names and escapes given
+// this way are short, and are copied as they are measured where the buffer
+// has room for them.
+static inline size_t outcstr(texistate *p, const char *s)
+{
+	outsink &o = p->out;
+	constexpr size_t SHORT = 32;
+	if (o.cap - o.len >= SHORT) {
+		char *d = o.data() + o.len;
+		for (size_t i = 0; i < SHORT; i++) {
+			if (s[i] == '\0') {
+				if (i != 0) {
+					o.len += i;
+					o.last = s[i - 1];
+				}
+				return i;
+			}
+			d[i] = s[i];
+		}
+	}
+	size_t n = std::strlen(s);
+	outraw(p, s, n);
+	return n;
 }
 
 static inline void outbyte(texistate *p, char c)
@@ -235,14 +298,57 @@ void outtext(texistate *p, const char *s, size_t n)
 	p->parabreak = 0;
 }
 
+// The fixed strings of the writer (macro names, block macros, glyphs) are
+// short: up to SHORTSTR bytes they are measured and copied by a loop that
+// costs less than the library calls, and written in one piece where the
+// sink has room for them.
+constexpr size_t SHORTSTR = 48;
+
+// The length of s if it is shorter than SHORTSTR, else SHORTSTR.
+static inline size_t shortlen(const char *s)
+{
+	size_t n = 0;
+	while (n < SHORTSTR && s[n] != '\0')
+		n++;
+	return n;
+}
+
+static inline bool outhasroom(const texistate *p, size_t n)
+{
+	return p->out.cap - p->out.len >= n;
+}
+
+// What does not fit the fast paths below: a long string, or a sink that
+// must first be written out or grown.
+[[gnu::noinline]] static void outstrslow(texistate *p, const char *s)
+{
+	if (needsguard(p, s[0]))
+		outraw(p, "\\&", 2);
+	p->column += outcstr(p, s);
+	p->parabreak = 0;
+}
+
 void outstr(texistate *p, const char *s)
 {
 	if (p->ignoredepth)
 		return;
-	if (needsguard(p, s[0]))
-		outraw(p, "\\&", 2);
-	size_t n = std::strlen(s);
-	outraw(p, s, n);
+	const size_t n = shortlen(s);
+	if (n == SHORTSTR || !outhasroom(p, n + 2)) {
+		outstrslow(p, s);
+		return;
+	}
+	outsink &o = p->out;
+	char *d = o.data() + o.len, *const d0 = d;
+	if (needsguard(p, s[0])) {
+		*d++ = '\\';
+		*d++ = '&';
+	}
+	shortcopy(d, s, n);
+	d += n;
+	if (d != d0) {
+		o.len += static_cast<size_t>(d - d0);
+		o.last = d[-1];
+	}
 	p->column += n;
 	p->parabreak = 0;
 }
@@ -259,11 +365,15 @@ static bool sentencebreak(const texistate *p, char next);
 // byte is `next` when it is known.
 void outowedspace(texistate *p, char next)
 {
-	if (p->pendingspace && p->column != 0 && p->literaldepth == 0) {
+	if (p->pendingspace && p->column != 0 && p->literaldepth == 0 && !p->ignoredepth) {
 		if (p->policy.textlines && sentencebreak(p, next))
 			outchar(p, '\n');
-		else
-			outchar(p, ' ');
+		else {
+			// A space as outchar writes it, which needs no guard or escape.
+			outbyte(p, ' ');
+			p->parabreak = 0;
+			p->column++;
+		}
 	}
 	p->pendingspace = 0;
 }
@@ -289,19 +399,14 @@ static void takebackpara(texistate *p, std::string_view macro)
 	o.last = o.len > 0 ? o.data()[o.len - 1] : '\n';
 }
 
-void outmacroopen(texistate *p, const char *name)
+[[gnu::noinline]] static void macroopenslow(texistate *p, const char *name)
 {
-	if (p->ignoredepth)
-		return;
-	if (p->policy.textlines && p->openmacros == 0)
-		takebackpara(p, name);
 	if (p->column != 0 && p->openmacros == 0) {
 		outbyte(p, '\n');
 		p->column = 0;
 	}
 	outbyte(p, p->openmacros == 0 ? '.' : ' ');
-	size_t n = std::strlen(name);
-	outraw(p, name, n);
+	size_t n = outcstr(p, name);
 	outbyte(p, ' ');
 	p->column += n + 1;
 	p->openmacros++;
@@ -323,6 +428,36 @@ void outmacroargs(texistate *p, std::string_view args)
 	outbyte(p, p->openmacros == 0 ? '.' : ' ');
 	outraw(p, args.data(), args.size());
 	p->column += args.size() + 1;
+	p->openmacros++;
+	p->pendingspace = 0;
+}
+
+void outmacroopen(texistate *p, const char *name)
+{
+	if (p->ignoredepth)
+		return;
+	if (p->policy.textlines && p->openmacros == 0)
+		takebackpara(p, name);
+	const size_t n = shortlen(name);
+	if (n == SHORTSTR || !outhasroom(p, n + 3)) {
+		macroopenslow(p, name);
+		return;
+	}
+	outsink &o = p->out;
+	char *d = o.data() + o.len, *const d0 = d;
+	const bool first = p->openmacros == 0;
+	size_t column = p->column;
+	if (first && column != 0) {
+		*d++ = '\n';
+		column = 0;
+	}
+	*d++ = first ? '.' : ' ';
+	shortcopy(d, name, n);
+	d += n;
+	*d++ = ' ';
+	o.len += static_cast<size_t>(d - d0);
+	o.last = ' ';
+	p->column = column + n + 1;
 	p->openmacros++;
 	p->pendingspace = 0;
 }
@@ -358,10 +493,26 @@ void outmacroclose(texistate *p)
 	if (p->ignoredepth || p->openmacros == 0)
 		return;
 	if (--p->openmacros == 0) {
-		outbyte(p, '\n');
+		outsink &o = p->out;
+		if (o.len < o.cap) {
+			o.data()[o.len++] = '\n';
+			o.last = '\n';
+		} else
+			outbyte(p, '\n');
 		p->pendingspace = 0;
 		p->column = 0;
 	}
+}
+
+[[gnu::noinline]] static void blockmacroslow(texistate *p, const char *text)
+{
+	if (p->column != 0)
+		outbyte(p, '\n');
+	outbyte(p, '.');
+	outcstr(p, text);
+	outbyte(p, '\n');
+	p->pendingspace = 0;
+	p->column = 0;
 }
 
 void outblockmacro(texistate *p, const char *text)
@@ -374,11 +525,21 @@ void outblockmacro(texistate *p, const char *text)
 		texierror(p, "\"%s\" in a literal scope!?", text);
 	if (p->policy.textlines)
 		takebackpara(p, text);
+	const size_t n = shortlen(text);
+	if (n == SHORTSTR || !outhasroom(p, n + 3)) {
+		blockmacroslow(p, text);
+		return;
+	}
+	outsink &o = p->out;
+	char *d = o.data() + o.len, *const d0 = d;
 	if (p->column != 0)
-		outbyte(p, '\n');
-	outbyte(p, '.');
-	outraw(p, text, std::strlen(text));
-	outbyte(p, '\n');
+		*d++ = '\n';
+	*d++ = '.';
+	shortcopy(d, text, n);
+	d += n;
+	*d++ = '\n';
+	o.len += static_cast<size_t>(d - d0);
+	o.last = '\n';
 	p->pendingspace = 0;
 	p->column = 0;
 }
@@ -404,16 +565,8 @@ static constexpr struct punctclass {
 // Closing punctuation right after an inline macro's content goes onto the
 // macro line, each character an argument of its own, rather than beginning
 // the next text line.  A program's page moves ";" too.
-//
-// While output is off no line macro opened is counted, so the one open is
-// some other command's, live around the text that is thrown away (the
-// arguments a reference drops, the branch an inline conditional leaves
-// out): its punctuation, a comma between arguments included, is not this
-// group's to take.
-void outtrailpunct(texistate *p, size_t &pos)
+[[gnu::noinline]] static void trailpunct(texistate *p, size_t &pos)
 {
-	if (p->openmacros != 1 || p->ignoredepth)
-		return;
 	size_t size = BUFSZ(p);
 	size_t end = pos;
 	while (end < size && (closingpunct.is[static_cast<unsigned char>(BUF(p, end))] ||
@@ -432,6 +585,24 @@ void outtrailpunct(texistate *p, size_t &pos)
 		outchar(p, BUF(p, pos));
 		stepone(p, pos);
 	}
+}
+
+// While output is off no line macro opened is counted, so the one open is
+// some other command's, live around the text that is thrown away (the
+// arguments a reference drops, the branch an inline conditional leaves
+// out): its punctuation, a comma between arguments included, is not this
+// group's to take.
+void outtrailpunct(texistate *p, size_t &pos)
+{
+	if (p->openmacros != 1 || p->ignoredepth)
+		return;
+	// Most phrases are followed by none.
+	const texiinput &in = TOP(p);
+	if (pos >= in.text.size())
+		return;
+	const unsigned char c = static_cast<unsigned char>(*in.text.at(pos));
+	if (closingpunct.is[c] || (p->policy.textlines && c == ';'))
+		trailpunct(p, pos);
 }
 
 // ---------------------------------------------------------------------------
@@ -599,6 +770,35 @@ bool ismdocmacro(const char *s, size_t n)
 
 } // namespace
 
+// The length of the word at s, of the avail bytes there: up to white space,
+// a command, a brace or the delimiter.  Sixteen bytes at a time where
+// they can be read.
+static inline size_t wordlength(const char *s, size_t avail, char delim)
+{
+	const bool *stop = delim ? argstop.stop : wordstop.stop;
+	size_t n = 0;
+#ifdef __SSE2__
+	while (avail - n >= 16) {
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + n));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
+		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+		if (delim)
+			m = _mm_or_si128(m, eq(delim));
+		if (const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m)))
+			return n + static_cast<size_t>(__builtin_ctz(stops));
+		n += 16;
+	}
+#endif
+	while (n < avail && !stop[static_cast<unsigned char>(s[n])])
+		n++;
+	return n;
+}
+
+// Writes the word at pos: the owed space (or a line break once the line is
+// long), then the word's bytes up to white space, a command, a brace or the
+// delimiter.  Paired quotes become typographic quotes; a backslash its
+// printed escape.
 // The owed space before a word, or a line break once the line is long.
 static inline void wordspace(texistate *p)
 {
@@ -843,6 +1043,78 @@ static void pageword(texistate *p, size_t &pos, char delim)
 	pastword(in, pos, n);
 }
 
+// The word at pos as it is written in every case: its escapes, quotes,
+// small capitals and guards, byte by byte where need be.
+[[gnu::noinline]] static void writeword(texistate *p, size_t &pos, char delim)
+{
+	texiinput &in = TOP(p);
+	size_t avail = in.text.size() - pos;
+	const char *s = in.text.at(pos);
+	const size_t n = wordlength(s, avail, delim);
+	if (n == 0)
+		return;
+	if (!p->ignoredepth)
+		wordout(p, s, n, n == avail || argend.end[static_cast<unsigned char>(s[n])]);
+	pastword(in, pos, n);
+}
+
+// Most words are shorter than sixteen bytes, hold nothing to escape and
+// are written where output is live and the sink has room: such a word is
+// measured in one block and written in one piece, with a guard before it
+// at most.  Returns false, having done nothing, for every other word.
+static inline bool wordinonepiece(texistate *p, size_t &pos, char delim)
+{
+#ifdef __SSE2__
+	texiinput &in = TOP(p);
+	const size_t avail = in.text.size() - pos;
+	if (avail < 16 || p->ignoredepth || p->scdepth)
+		return false;
+	const char *s = in.text.at(pos);
+	const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+	auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+	__m128i m = _mm_or_si128(_mm_or_si128(eq(' '), eq('\t')), _mm_or_si128(eq('\n'), eq('@')));
+	m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
+	if (delim)
+		m = _mm_or_si128(m, eq(delim));
+	const __m128i q = _mm_or_si128(_mm_or_si128(eq('\\'), eq('"')), _mm_or_si128(eq('`'), eq('\'')));
+	const unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(m));
+	const size_t n = static_cast<size_t>(__builtin_ctz(stops | 1u << 16));
+	if (n == 0 || n == 16 || (static_cast<unsigned>(_mm_movemask_epi8(q)) & ((1u << n) - 1)) != 0 || !outhasroom(p, n + 6))
+		return false;
+	const bool macroline = quoteline(p);
+	const int guards = ((macroline && p->out.last == ' ' && (n == 2 || n == 3) &&
+				argend.end[static_cast<unsigned char>(s[n])] && ismdocmacro(s, n)) ||
+			       (macroline && p->codedepth && onlydelimiters(s, n))) +
+			   (p->column == 0 && s[0] == '.');
+	outsink &o = p->out;
+	char *d = o.data() + o.len;
+	for (int g = 0; g < guards; g++) {
+		d[0] = '\\';
+		d[1] = '&';
+		d += 2;
+	}
+	shortcopy(d, s, n);
+	o.len = static_cast<size_t>(d + n - o.data());
+	o.last = s[n - 1];
+	p->column += n;
+	p->parabreak = 0;
+	// A word holds no newline: only the column moves.
+	if (in.splicerem >= n)
+		in.splicerem -= n;
+	else {
+		in.col += n - in.splicerem;
+		in.splicerem = 0;
+	}
+	pos += n;
+	return true;
+#else
+	(void)p;
+	(void)pos;
+	(void)delim;
+	return false;
+#endif
+}
+
 // Writes the word at pos: the owed space (or a line break once the line is
 // long), then the word's bytes up to white space, a command, a brace or the
 // delimiter.
@@ -854,19 +1126,8 @@ void emitword(texistate *p, size_t &pos, char delim)
 		return;
 	}
 	wordspace(p);
-
-	texiinput &in = TOP(p);
-	size_t avail = in.text.size() - pos;
-	const char *s = in.text.at(pos);
-	const bool *stop = delim ? argstop.stop : wordstop.stop;
-	size_t n = 0;
-	while (n < avail && !stop[static_cast<unsigned char>(s[n])])
-		n++;
-	if (n == 0)
-		return;
-	if (!p->ignoredepth)
-		wordout(p, s, n, n == avail || argend.end[static_cast<unsigned char>(s[n])]);
-	pastword(in, pos, n);
+	if (!wordinonepiece(p, pos, delim))
+		writeword(p, pos, delim);
 }
 
 namespace {
@@ -895,7 +1156,8 @@ constexpr runclass runbytes(false), macrorunbytes(true);
 // newlines each followed by an ordinary byte.  It goes out as it stands but
 // for its newlines (spaces in the page) and the line breaks of wrapping.
 // Returns the end of the span that begins at s (an ordinary byte), at most
-// lim; e is the end of the text.
+// lim; e is the end of the text.  (Byte by byte: the blocks below take
+// all but the last sixteen bytes of a text, where SSE2 is there.)
 // On a line of its own (a heading, a tag) a newline ends the text instead.
 template <bool line>
 inline bool plainbreak(const char *s, const char *e)
@@ -934,72 +1196,64 @@ inline void classify(const char *s, unsigned &white, unsigned &other)
 template <bool line>
 const char *plainspan(const char *s, const char *lim, const char *e)
 {
-#ifdef __SSE2__
-	// Sixteen bytes at a time: a byte ends the span if it is neither
-	// ordinary nor white, or if it is white and the byte after it is not
-	// ordinary.  Whole blocks are read while seventeen bytes of text
-	// remain, even where the span may end sooner; the end found is then
-	// cut to lim.
-	while (s < lim && e - s > 16) {
-		unsigned white, other;
-		classify<line>(s, white, other);
-		unsigned after = (white | other) >> 1;
-		if (runbytes.cls[static_cast<unsigned char>(s[16])] != ORDINARY)
-			after |= 1u << 15;
-		unsigned bad = other | (white & after);
-		if (bad != 0) {
-			const char *x = s + __builtin_ctz(bad);
-			return x < lim ? x : lim;
-		}
-		s += 16;
-	}
-	if (s >= lim)
-		return lim;
-#endif
 	while (s < lim && !plainbreak<line>(s, e))
 		s++;
 	return s;
 }
 
-// The end of the run of ordinary bytes from s, at most lim; dq on a macro
-// line.
+// Copies the run of ordinary bytes from s to o, at most up to lim, and
+// returns its end; dq on a macro line.  Blocks of sixteen are stored as
+// they are classified, so o must have room for the run and sixteen bytes
+// more.
 template <bool line, bool dq>
-const char *ordinaryspan(const char *s, const char *lim)
+const char *ordinarycopy(char *&o, const char *s, const char *lim)
 {
 	constexpr const runclass &rc = dq ? macrorunbytes : runbytes;
 #ifdef __SSE2__
 	while (lim - s >= 16) {
 		unsigned white, other;
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
 		classify<line, dq>(s, white, other);
-		if ((white | other) != 0)
-			return s + __builtin_ctz(white | other);
+		if ((white | other) != 0) {
+			const unsigned n = static_cast<unsigned>(__builtin_ctz(white | other));
+			o += n;
+			return s + n;
+		}
+		o += 16;
 		s += 16;
 	}
 #endif
 	while (s < lim && rc.cls[static_cast<unsigned char>(*s)] == ORDINARY)
-		s++;
+		*o++ = *s++;
 	return s;
 }
 
-// The end of the bytes from s that literal text copies as they stand, at
-// most lim: all but commands, braces, backslashes and newlines.  Quotes
-// are written as typed there.
-inline const char *literalspan(const char *s, const char *lim)
+// The same for literal text, from a byte that is copied whatever it is: all
+// but commands, braces, backslashes and newlines.  Quotes are written as
+// typed there.
+inline const char *literalcopy(char *&o, const char *s, const char *lim)
 {
+	*o++ = *s++;
 #ifdef __SSE2__
 	while (lim - s >= 16) {
 		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		_mm_storeu_si128(reinterpret_cast<__m128i *>(o), v);
 		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
 		__m128i m = _mm_or_si128(eq('\n'), eq('@'));
 		m = _mm_or_si128(m, _mm_or_si128(eq('{'), eq('}')));
 		m = _mm_or_si128(m, eq('\\'));
-		if (unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m)))
-			return s + __builtin_ctz(stop);
+		if (unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m))) {
+			const unsigned n = static_cast<unsigned>(__builtin_ctz(stop));
+			o += n;
+			return s + n;
+		}
+		o += 16;
 		s += 16;
 	}
 #endif
 	while (s < lim && *s != '\n' && *s != '\\' && runbytes.cls[static_cast<unsigned char>(*s)] != STOP)
-		s++;
+		*o++ = *s++;
 	return s;
 }
 
@@ -1095,6 +1349,159 @@ inline void outsettle(texistate *p, char *o)
 		p->out.last = o[-1];
 }
 
+#ifdef __SSE2__
+// The masks of the bytes of a block of sixteen at s that are white (spaces,
+// and newlines but on a line of its own), that end a plain span whatever
+// follows them (stops, specials and tabs), and that are newlines; the block
+// is stored at o with its newlines as spaces.
+struct blockmasks {
+	unsigned white, other, nl;
+};
+
+template <bool line>
+inline blockmasks plainblock(const char *s, char *o)
+{
+	const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+	auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+	const __m128i nlv = eq('\n');
+	__m128i w = eq(' '), x = _mm_or_si128(eq('\t'), eq('@'));
+	if (line)
+		x = _mm_or_si128(x, nlv);
+	else
+		w = _mm_or_si128(w, nlv);
+	x = _mm_or_si128(x, _mm_or_si128(eq('{'), eq('}')));
+	x = _mm_or_si128(x, _mm_or_si128(eq('\\'), eq('`')));
+	x = _mm_or_si128(x, eq('\''));
+	const __m128i tospace = _mm_set1_epi8(' ' ^ '\n');
+	_mm_storeu_si128(reinterpret_cast<__m128i *>(o), line ? v : _mm_xor_si128(v, _mm_and_si128(nlv, tospace)));
+	return {static_cast<unsigned>(_mm_movemask_epi8(w)), static_cast<unsigned>(_mm_movemask_epi8(x)),
+	    line ? 0 : static_cast<unsigned>(_mm_movemask_epi8(nlv))};
+}
+
+// One window of W bytes (sixteen or thirty-two) of a plain span at s, a
+// byte after the window being readable: the window is stored at o and cut
+// where the span ends or where its first white byte at or past the wrap
+// column becomes a line break (a "." after it guarded).  Returns false when
+// the span ended inside the window, at the byte s is left on.
+template <bool line, unsigned W>
+inline bool plainwindow(char *&o, const char *&s, size_t &column, newlines &nl)
+{
+	const blockmasks a = plainblock<line>(s, o);
+	uint64_t white = a.white, other = a.other, nls = a.nl;
+	if (W == 32) {
+		const blockmasks b = plainblock<line>(s + 16, o + 16);
+		white |= uint64_t{b.white} << 16;
+		other |= uint64_t{b.other} << 16;
+		nls |= uint64_t{b.nl} << 16;
+	}
+	uint64_t after = (white | other) >> 1;
+	after |= uint64_t{runbytes.cls[static_cast<unsigned char>(s[W])] != ORDINARY} << (W - 1);
+	unsigned n = static_cast<unsigned>(__builtin_ctzll(other | (white & after) | uint64_t{1} << W));
+	// A line break replaces its white byte where it stands, so the window
+	// goes on after it; only a "." after it, which needs a guard, cuts the
+	// window there.  A window is shorter than a line: it holds one break
+	// at most.
+	size_t wrapped = SIZE_MAX;
+	bool guard = false;
+	if (column + n > WRAPCOLUMN) {
+		const size_t free = column < WRAPCOLUMN ? WRAPCOLUMN - column : 0;
+		if (const uint64_t at = white & ((uint64_t{1} << n) - 1) & (~uint64_t{0} << free)) {
+			wrapped = static_cast<size_t>(__builtin_ctzll(at));
+			if (s[wrapped + 1] == '.') {
+				n = static_cast<unsigned>(wrapped) + 1;
+				guard = true;
+			}
+		}
+	}
+	for (uint64_t m = nls & ((uint64_t{1} << n) - 1); m; m &= m - 1) {
+		nl.count++;
+		nl.last = s + __builtin_ctzll(m);
+	}
+	if (wrapped != SIZE_MAX) {
+		o[wrapped] = '\n';
+		column = n - wrapped - 1;
+		o += n;
+		s += n;
+		if (guard) {
+			// The window was cut before a ".".
+			*o++ = '\\';
+			*o++ = '&';
+			return true;
+		}
+		return n == W;
+	}
+	o += n;
+	s += n;
+	column += n;
+	return n == W;
+}
+
+// Running text in windows of thirty-two bytes, and sixteen near the end,
+// from the inside of a word (s is an ordinary byte, or a special one after
+// a byte of the word) on.  Between spans, special bytes and runs of white
+// space before an ordinary byte are written here too, as the element loop
+// would write them, so that the loop sees only what ends the run or needs
+// a look of its own: a command or brace, a blank line, white space before
+// one of those or a special byte, and the last sixteen bytes of the text.
+// A window is read only while a byte after it remains, which tells whether
+// white space at its end goes on the span, and written only while room for
+// it and OSLACK bytes more remains.  Returns where it stopped; `owed` is
+// set when it stopped after white space, which then owes the next word a
+// space.
+template <bool line>
+[[gnu::always_inline]] inline const char *plainblocks(char *&o, const char *s, const char *e, const char *oend, size_t &column, newlines &nl,
+    bool blankbreaks, bool &owed)
+{
+	for (;;) {
+		if (e - s > 32 && oend - o >= static_cast<ptrdiff_t>(32 + OSLACK)) {
+			if (plainwindow<line, 32>(o, s, column, nl))
+				continue;
+		} else if (e - s > 16 && oend - o >= static_cast<ptrdiff_t>(16 + OSLACK)) {
+			if (plainwindow<line, 16>(o, s, column, nl))
+				continue;
+		} else
+			return s;
+
+		// The span ends at s: a special byte, white space that does not
+		// go on as a span, or what ends the run.
+		const unsigned char c = static_cast<unsigned char>(*s);
+		if (runbytes.cls[c] == SPECIAL) {
+			o = specialbyte(o, s, e, column);
+			continue;
+		}
+		if (runbytes.cls[c] != WHITE || (line && c == '\n'))
+			return s;
+		// White space: owed as one space (or a line break) to an
+		// ordinary byte after it; a blank line is left to the loop.
+		const char *t = s;
+		for (; t < e && whitebyte(*t); t++) {
+			if (*t != '\n')
+				continue;
+			if (line || (blankbreaks && t[-1] == '\n'))
+				break;
+			nl.count++;
+			nl.last = t;
+		}
+		s = t;
+		if (t == e || runbytes.cls[static_cast<unsigned char>(*t)] != ORDINARY) {
+			owed = true;
+			return s;
+		}
+		if (column >= WRAPCOLUMN) {
+			*o++ = '\n';
+			column = 0;
+			if (*s == '.') {
+				*o++ = '\\';
+				*o++ = '&';
+			}
+		} else {
+			*o++ = ' ';
+			column++;
+		}
+	}
+}
+#endif
+
 // Moves pos past the n bytes of a bulk run that ended at s, whose newlines
 // were counted as it went.
 inline void pastrun(texistate *p, size_t &pos, size_t n, const char *s, const newlines &nl)
@@ -1118,24 +1525,22 @@ inline void pastrun(texistate *p, size_t &pos, size_t n, const char *s, const ne
 // long lines and, on a macro line, guarding words that name macros and
 // escaping double quotes.  Plain text is most of a manual, so this is where
 // the time goes.
-template <bool line, bool dq>
+template <bool line, bool dq, bool macroline>
 static void runtext(texistate *p, size_t &pos)
 {
-	assert(!p->ignoredepth && !p->literaldepth && dq == quoteline(p));
+	assert(!p->ignoredepth && !p->literaldepth && dq == quoteline(p) && macroline == (p->openmacros != 0));
 	constexpr const runclass &rc = dq ? macrorunbytes : runbytes;
 	texiinput &in = TOP(p);
 	size_t size = in.text.size();
 	if (pos >= size)
 		return;
 	const char *const start = in.text.at(pos), *const e = start + (size - pos);
-	const char before = pos ? in.text.byte(pos - 1) : '\0';
 	const char *s = start;
 	size_t column = p->column;
 	int pending = p->pendingspace;
 	bool inword = false;
 	int parabreak = p->parabreak;
 	const int blankbreaks = p->listkind != LIST_TABLE;
-	const bool macroline = p->openmacros != 0;
 	newlines nl;
 
 	char *obase, *oend;
@@ -1154,8 +1559,8 @@ static void runtext(texistate *p, size_t &pos)
 			break;
 		if (cls == WHITE) {
 			// A blank line is left to skipspace, which writes the break.
-			if (c == '\n' && !parabreak && blankbreaks && (s > start ? s[-1] : before) == '\n' &&
-			    (pos != 0 || s > start))
+			if (c == '\n' && !parabreak && blankbreaks && (s > start || pos != 0) &&
+			    (s > start ? s[-1] : in.text.byte(pos - 1)) == '\n')
 				break;
 			if (c == '\n') {
 				nl.count++;
@@ -1202,9 +1607,7 @@ static void runtext(texistate *p, size_t &pos)
 		}
 		if (cls == ORDINARY && macroline) {
 			size_t room = static_cast<size_t>(oend - o) - OSLACK;
-			const char *x = ordinaryspan<line, dq>(s, static_cast<size_t>(e - s) < room ? e : s + room);
-			std::memcpy(o, s, static_cast<size_t>(x - s));
-			o += x - s;
+			const char *x = ordinarycopy<line, dq>(o, s, static_cast<size_t>(e - s) < room ? e : s + room);
 			column += static_cast<size_t>(x - s);
 			s = x;
 			continue;
@@ -1212,6 +1615,17 @@ static void runtext(texistate *p, size_t &pos)
 		if (cls == ORDINARY) {
 			// A plain span: the white space in it before a word owes
 			// that word a space, or a line break once the line is long.
+#ifdef __SSE2__
+			bool owed = false;
+			if (const char *x = plainblocks<line>(o, s, e, oend, column, nl, blankbreaks, owed); x != s) {
+				s = x;
+				if (owed) {
+					pending = 1;
+					inword = false;
+				}
+				continue;
+			}
+#endif
 			size_t fit = static_cast<size_t>(oend - o - OSLACK) / 2;
 			const char *x = plainspan<line>(s, static_cast<size_t>(e - s) < fit ? e : s + fit, e);
 			while (s < x) {
@@ -1256,17 +1670,20 @@ static void runtext(texistate *p, size_t &pos)
 	pastrun(p, pos, static_cast<size_t>(s - start), s, nl);
 }
 
-// Macro lines, where a double quote is special, get a variant of their own:
-// the choice is made once per run, not per byte.
+// Macro lines, where a double quote is special, get a variant of their own,
+// and so do the rows of a table, where it is not: the choice is made once
+// per run, not per byte.
 void textrun(texistate *p, size_t &pos)
 {
 	// A program's page writes its text word by word.
 	if (p->policy.textlines)
 		emitword(p, pos, 0);
 	else if (quoteline(p))
-		runtext<false, true>(p, pos);
+		runtext<false, true, true>(p, pos);
+	else if (p->openmacros)
+		runtext<false, false, true>(p, pos);
 	else
-		runtext<false, false>(p, pos);
+		runtext<false, false, false>(p, pos);
 }
 
 // The same up to the end of the line, whose newline stays: the words and
@@ -1276,9 +1693,11 @@ void textline(texistate *p, size_t &pos)
 	if (p->policy.textlines)
 		emitword(p, pos, 0);
 	else if (quoteline(p))
-		runtext<true, true>(p, pos);
+		runtext<true, true, true>(p, pos);
+	else if (p->openmacros)
+		runtext<true, false, true>(p, pos);
 	else
-		runtext<true, false>(p, pos);
+		runtext<true, false, false>(p, pos);
 }
 
 // Literal text in bulk: words and white space from pos on, up to a command,
@@ -1323,9 +1742,7 @@ void literalrun(texistate *p, size_t &pos)
 		}
 		if (c != '\\') {
 			size_t room = static_cast<size_t>(oend - o) - OSLACK;
-			const char *x = literalspan(s + 1, static_cast<size_t>(e - s) < room ? e : s + room);
-			std::memcpy(o, s, static_cast<size_t>(x - s));
-			o += x - s;
+			const char *x = literalcopy(o, s, static_cast<size_t>(e - s) < room ? e : s + room);
 			column += static_cast<size_t>(x - s);
 			s = x;
 		} else

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <tuple>
+#include <utility>
 
 #include "fixture.h"
 #include "teximan.h"
@@ -150,7 +151,9 @@ TEST(textrun, matcheswordbyword)
 	    "caf\xc3\xa9", "a-very-long-word-that-runs-on-and-on-and-on-past-the-wrap-column-alone",
 	    "ifeq-\"a-long-quoted-argument\"-\"and-another-one-after-it\"",
 	    "ab cd ef gh ij kl mn op qr st uv wx yz ab cd ef gh ij kl mn op qr st uv wx yz",
-	    "one two\nthree four\nfive six seven eight nine ten eleven twelve thirteen fourteen", "@", "}"};
+	    "one two\nthree four\nfive six seven eight nine ten eleven twelve thirteen fourteen", "@", "}",
+	    "a sentence ends.  Then\nthe next ``quoted'' one, don't\\stop .dot .dot .dot .dot .dot .dot\n.dot",
+	    "x  \ny \t z\n \nw"};
 	std::mt19937 rng(20261210);
 	for (int i = 0; i < 4000; i++) {
 		std::string text;
@@ -176,3 +179,52 @@ TEST(textrun, matcheswordbyword)
 }
 
 } // namespace
+
+namespace {
+
+// One word written by the word writer on a state set up for the context,
+// with `after` behind it in the input: what it writes, and the line state
+// it leaves.
+std::tuple<std::string, size_t, char, size_t> oneword(const std::string &word, const std::string &after, size_t column,
+    char last, bool macroline, bool code, char delim)
+{
+	texistate st;
+	std::string out;
+	loadtext(st, word + after, out, 256);
+	st.column = column;
+	st.out.last = last;
+	st.openmacros = macroline;
+	st.codedepth = code;
+	size_t pos = 0;
+	emitword(&st, pos, delim);
+	char written = st.out.last;
+	outflush(&st);
+	return {out, st.column, written, pos};
+}
+
+} // namespace
+
+// A word with sixteen bytes after it is measured in one block, and one with
+// nothing to escape written in one piece; at the end of the input it goes
+// byte by byte.  Both must write the same, guards and all.
+TEST(textrun, wordinonepiecematchesbytebybyte)
+{
+	const char *pieces[] = {"Fl", "It", "Bsx", "%A", ".", ",", "|", "(", "a", "word", "x.y", "--long-option", "\\", "`", "'",
+	    "\"", "a-word-longer-than-sixteen-bytes"};
+	std::mt19937 rng(2026);
+	for (int i = 0; i < 3000; i++) {
+		std::string word;
+		for (int k = static_cast<int>(rng() % 3) + 1; k > 0; k--)
+			word += pieces[rng() % std::size(pieces)];
+		size_t column = rng() % 3 == 0 ? 0 : rng() % 80 + 1;
+		char last = rng() % 2 ? ' ' : 'x';
+		bool macroline = rng() % 2, code = rng() % 2;
+		char delim = rng() % 2 ? ',' : 0;
+		if (delim && word.find(',') != std::string::npos)
+			continue;
+		auto alone = oneword(word, "", column, last, macroline, code, delim);
+		auto ahead = oneword(word, " " + std::string(20, 'z'), column, last, macroline, code, delim);
+		ASSERT_EQ(ahead, alone) << testing::PrintToString(word) << " at column " << column
+					<< (macroline ? " on a macro line" : "") << (code ? " in code" : "");
+	}
+}
