@@ -201,7 +201,7 @@ def main():
     big = max(sizes)
     verdicts = []
     speed = results[(big, False)][2]
-    verdicts.append(("1. %d MB manual at >= 1/3 of tr's throughput" % big, "%.2f of tr" % speed, speed >= 1 / 3))
+    verdicts.append(("1. %d MB manual at >= 2/3 of tr's throughput" % big, "%.2f of tr" % speed, speed >= 2 / 3))
     make = [c for c in corpus if c[0] == "make"]
     if make:
         ratio = make[0][1]
