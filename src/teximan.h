@@ -476,6 +476,11 @@ struct texistate {
 	int codedepth = 0;  // groups of code commands open: quotes and punctuation as typed
 	int scdepth = 0;    // groups of @sc open: letters in capitals
 	cmdid tagformat = CMD_NONE; // the format of the innermost tag table (a program's page)
+	// The bytes a program's page may still read ahead of the parser to find
+	// where the groups of its inline commands end.  Each read is bounded,
+	// but expansions can put any number of long unbalanced groups in a row:
+	// the reads together stay in proportion to the page's text.
+	size_t rawahead = size_t{64} << 20;
 
 	size_t handlerdepth = 0; // handler calls made by the dispatch, still active
 	bool topseen = false;    // @top has switched the output on

@@ -354,6 +354,9 @@ void pageparse(texistate *p, std::string_view text, const std::vector<texiorigin
 	}
 	std::memcpy(b, text.data(), text.size());
 	in.text.adopt(text.size());
+	// A group of the text is read ahead at most a few times over (once
+	// for a command, once more for each command around it).
+	p->rawahead += 4 * std::min(text.size(), SIZE_MAX / 8);
 	p->filepos++;
 	parseinput(p);
 	texifilepop(p);

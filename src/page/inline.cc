@@ -153,9 +153,10 @@ constexpr size_t MAXRAWGROUP = size_t{64} << 10;
 
 // The braced group after pos (after white space): the offsets of its "{"
 // and of the "}" that ends it as the parse loops end it (or the end of the
-// text); false without a group, or for one longer than MAXRAWGROUP.  Only
-// the braces of commands nest: a stray "{" is dropped when the group is
-// parsed, and the first "}" outside a command's group ends it.
+// text); false without a group, for one longer than MAXRAWGROUP, or once
+// the page has read ahead all it may (rawahead).  Only the braces of
+// commands nest: a stray "{" is dropped when the group is parsed, and the
+// first "}" outside a command's group ends it.
 bool groupat(texistate *p, size_t pos, size_t &open, size_t &close)
 {
 	size_t size = BUFSZ(p);
@@ -163,7 +164,8 @@ bool groupat(texistate *p, size_t pos, size_t &open, size_t &close)
 	if (open >= size)
 		return false;
 	const char *s = BUFAT(p, open);
-	const size_t avail = std::min(size - open, MAXRAWGROUP + 1);
+	const size_t limit = std::min(size - open, MAXRAWGROUP + 1);
+	const size_t avail = std::min(limit, p->rawahead);
 	size_t depth = 0, i = 1;
 	for (; i < avail; i++) {
 		if (s[i] == '@') {
@@ -181,7 +183,11 @@ bool groupat(texistate *p, size_t pos, size_t &open, size_t &close)
 		} else if (s[i] == '}' && depth-- == 0)
 			break;
 	}
+	const bool ended = i < avail;
+	p->rawahead -= std::min(i, p->rawahead);
 	close = open + std::min(i, size - open);
+	if (!ended && avail < limit)
+		return false; // read ahead as far as the page may
 	return i <= MAXRAWGROUP;
 }
 
