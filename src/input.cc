@@ -206,14 +206,8 @@ size_t skiptoeol(texistate *p, size_t &pos, int consumenl)
 			const void *nl = std::memchr(s + k, '\n', n - k);
 			n = nl ? static_cast<size_t>(static_cast<const char *>(nl) - s) : n;
 		}
-		// The line up to its newline holds none: only the column moves.
-		if (in.splicerem >= n)
-			in.splicerem -= n;
-		else {
-			in.col += n - in.splicerem;
-			in.splicerem = 0;
-		}
-		pos += n;
+		// The line up to its newline holds none.
+		pastword(in, pos, n);
 		if (consumenl && pos < size)
 			stepone(p, pos);
 	}

@@ -562,6 +562,19 @@ inline texiinput &TOP(texistate *p) { return p->inputs[p->filepos - 1]; }
 inline size_t BUFSZ(texistate *p) { return TOP(p).text.size(); }
 // The byte at pos, which must be below BUFSZ.
 inline char BUF(texistate *p, size_t pos) { return TOP(p).text.byte(pos); }
+
+// Past n bytes of in that hold no newline: inserted bytes ahead are counted
+// down, and only the column moves.
+inline void pastword(texiinput &in, size_t &pos, size_t n)
+{
+	if (in.splicerem >= n)
+		in.splicerem -= n;
+	else {
+		in.col += n - in.splicerem;
+		in.splicerem = 0;
+	}
+	pos += n;
+}
 // A pointer for scanning forward from pos; valid until text is inserted.
 inline const char *BUFAT(texistate *p, size_t pos) { return TOP(p).text.at(pos); }
 

@@ -66,41 +66,37 @@ static void outgrow(texistate *p, size_t n)
 	o.reserve(want > grown ? want + 256 : grown);
 }
 
+// The n bytes at s (sizeof(T) to twice that) to d as two pieces of T, the
+// first and the last, which overlap where n is less than twice sizeof(T).
+template <typename T>
+static inline void copyends(char *d, const char *s, size_t n)
+{
+	T a, b;
+	std::memcpy(&a, s, sizeof a);
+	std::memcpy(&b, s + n - sizeof b, sizeof b);
+	std::memcpy(d, &a, sizeof a);
+	std::memcpy(d + n - sizeof b, &b, sizeof b);
+}
+
 // Copies n bytes as the library would, but without a call for a few: most
 // copies of the writer are a name, an escape or a word, which cost less
-// than the call.  Each piece is read and written whole, overlapping where n
-// is not a power of two.
+// than the call.  Each piece is read and written whole.
 static inline void shortcopy(char *d, const char *s, size_t n)
 {
-	if (n > 32) {
+	struct sixteen {
+		uint64_t w[2];
+	};
+	if (n > 32)
 		std::memcpy(d, s, n);
-		return;
-	}
-	if (n > 16) {
-		uint64_t a[2], b[2];
-		std::memcpy(a, s, 16);
-		std::memcpy(b, s + n - 16, 16);
-		std::memcpy(d, a, 16);
-		std::memcpy(d + n - 16, b, 16);
-	} else if (n >= 8) {
-		uint64_t a, b;
-		std::memcpy(&a, s, 8);
-		std::memcpy(&b, s + n - 8, 8);
-		std::memcpy(d, &a, 8);
-		std::memcpy(d + n - 8, &b, 8);
-	} else if (n >= 4) {
-		uint32_t a, b;
-		std::memcpy(&a, s, 4);
-		std::memcpy(&b, s + n - 4, 4);
-		std::memcpy(d, &a, 4);
-		std::memcpy(d + n - 4, &b, 4);
-	} else if (n >= 2) {
-		uint16_t a, b;
-		std::memcpy(&a, s, 2);
-		std::memcpy(&b, s + n - 2, 2);
-		std::memcpy(d, &a, 2);
-		std::memcpy(d + n - 2, &b, 2);
-	} else if (n == 1)
+	else if (n > 16)
+		copyends<sixteen>(d, s, n);
+	else if (n >= 8)
+		copyends<uint64_t>(d, s, n);
+	else if (n >= 4)
+		copyends<uint32_t>(d, s, n);
+	else if (n >= 2)
+		copyends<uint16_t>(d, s, n);
+	else if (n == 1)
 		*d = *s;
 }
 
@@ -946,17 +942,6 @@ static void wordout(texistate *p, const char *s, size_t n, bool wholearg)
 	p->parabreak = 0;
 }
 
-// Past a word of n bytes, which holds no newline: only the column moves.
-static inline void pastword(texiinput &in, size_t &pos, size_t n)
-{
-	if (in.splicerem >= n)
-		in.splicerem -= n;
-	else {
-		in.col += n - in.splicerem;
-		in.splicerem = 0;
-	}
-	pos += n;
-}
 
 // The closing punctuation that a program page's macro lines set apart.
 static bool closingbyte(char c)
