@@ -678,6 +678,8 @@ inline size_t skipspace(texistate *p, size_t &pos)
 }
 void emitword(texistate *p, size_t &pos, char delim);
 void outword(texistate *p, std::string_view w);
+size_t simplegroup(texistate *p, size_t pos);	     // words in braces written as they stand
+bool simplewrite(texistate *p, size_t &pos, size_t n); // such a group, on the open macro line
 void textrun(texistate *p, size_t &pos);    // filled text, output live
 void textline(texistate *p, size_t &pos);   // the same, up to the end of the line
 void literalrun(texistate *p, size_t &pos); // literal text, output live, no line macro open

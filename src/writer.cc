@@ -1100,6 +1100,117 @@ static inline bool wordinonepiece(texistate *p, size_t &pos, char delim)
 #endif
 }
 
+// Bytes that a word on a macro line writes as they stand, and that end no
+// argument: all but white space, commands, braces, commas, escapes and
+// quotes.
+constexpr struct simpleclass {
+	bool is[256];
+	constexpr simpleclass() : is{}
+	{
+		for (unsigned c = 0; c < 256; c++)
+			is[c] = true;
+		for (unsigned char c : {' ', '\t', '\n', '@', '{', '}', ',', '\\', '"', '`', '\''})
+			is[c] = false;
+	}
+} simplebytes;
+
+// The length of a simple group at pos, "{" and "}" left out: words of
+// simple bytes, single spaces between them, short enough to be written in
+// one piece; 0 for every other group.  Most are measured in one block of
+// sixteen bytes.
+size_t simplegroup(texistate *p, size_t pos)
+{
+	constexpr size_t MAXSIMPLE = 64;
+	const texiinput &in = TOP(p);
+	const size_t size = in.text.size();
+	if (pos >= size || *in.text.at(pos) != '{')
+		return 0;
+	const char *s = in.text.at(pos + 1);
+	const size_t avail = std::min(size - pos - 1, MAXSIMPLE + 1);
+	size_t n = 0;
+#ifdef __SSE2__
+	if (avail >= 16) {
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+		__m128i m = _mm_or_si128(_mm_or_si128(eq('\t'), eq('\n')), _mm_or_si128(eq('@'), eq('{')));
+		m = _mm_or_si128(m, _mm_or_si128(eq('}'), eq(',')));
+		m = _mm_or_si128(m, _mm_or_si128(_mm_or_si128(eq('\\'), eq('"')), _mm_or_si128(eq('`'), eq('\''))));
+		const unsigned stop = static_cast<unsigned>(_mm_movemask_epi8(m));
+		if (stop != 0) {
+			n = static_cast<size_t>(__builtin_ctz(stop));
+			const unsigned sp = static_cast<unsigned>(_mm_movemask_epi8(eq(' '))) & ((1u << n) - 1);
+			if (n == 0 || s[n] != '}' || (sp & 1u) || (sp >> (n - 1) & 1u) || (sp & sp >> 1))
+				return 0;
+			return n;
+		}
+	}
+#endif
+	for (; n < avail; n++) {
+		const unsigned char c = static_cast<unsigned char>(s[n]);
+		if (simplebytes.is[c])
+			continue;
+		if (c != ' ' || n == 0 || s[n - 1] == ' ')
+			break;
+	}
+	if (n == 0 || n > MAXSIMPLE || n == avail || s[n] != '}' || s[n - 1] == ' ')
+		return 0;
+	return n;
+}
+
+// Whether the word at s, n bytes long, is guarded on a macro line: it names
+// a macro and stands after a space, or it is code made of delimiters alone.
+static inline bool guardedword(const texistate *p, const char *s, size_t n, bool afterspace)
+{
+	return (afterspace && (n == 2 || n == 3) && ismdocmacro(s, n)) ||
+	       (p->codedepth && delimiters.is[static_cast<unsigned char>(s[0])] && onlydelimiters(s, n));
+}
+
+// Writes the simple group of n bytes at pos on the open macro line, as the
+// argument loop would write its words one by one (with a guard before a
+// word that names a macro, or before code made of delimiters alone), and
+// moves pos past its "}".  Returns false, having done nothing, where
+// output is not live on a macro line or the sink lacks room.
+bool simplewrite(texistate *p, size_t &pos, size_t n)
+{
+	if (n == 0 || p->ignoredepth || p->scdepth || p->literaldepth || p->policy.textlines || !quoteline(p) ||
+	    p->pendingspace || !outhasroom(p, 3 * n + 2))
+		return false;
+	texiinput &in = TOP(p);
+	const char *s = in.text.at(pos + 1);
+	outsink &o = p->out;
+	char *d = o.data() + o.len;
+	// A word after the macro's name or a space is a whole argument; a
+	// group whose words need no guard is copied whole.
+	bool guards = false;
+	for (size_t i = 0, j = 0; i < n && !guards; i = ++j) {
+		while (j < n && s[j] != ' ')
+			j++;
+		guards = guardedword(p, s + i, j - i, i != 0 || o.last == ' ');
+	}
+	if (!guards) {
+		shortcopy(d, s, n);
+		d += n;
+	} else
+		for (size_t i = 0, j = 0; i < n; i = ++j) {
+			while (j < n && s[j] != ' ')
+				j++;
+			if (guardedword(p, s + i, j - i, i != 0 || o.last == ' ')) {
+				d[0] = '\\';
+				d[1] = '&';
+				d += 2;
+			}
+			shortcopy(d, s + i, j - i + (j < n));
+			d += j - i + (j < n);
+		}
+	o.len = static_cast<size_t>(d - o.data());
+	o.last = s[n - 1];
+	p->column += n;
+	p->parabreak = 0;
+	// The braces and the words hold no newline.
+	pastword(in, pos, n + 2);
+	return true;
+}
+
 // Writes the word at pos: the owed space (or a line break once the line is
 // long), then the word's bytes up to white space, a command, a brace or the
 // delimiter.

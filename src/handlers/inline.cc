@@ -433,7 +433,8 @@ void dofont(texistate *p, cmdid cmd, size_t &pos)
 	outmacroopen(p, macro);
 	p->pendingspace = 0;
 	const size_t start = p->column;
-	parsegroup(p, pos);
+	if (!simplewrite(p, pos, simplegroup(p, pos)))
+		parsegroup(p, pos);
 	// An empty sample is an empty pair of quotes: "Ql" with no argument
 	// is not one.
 	if (cmd == CMD_samp && p->column == start)
@@ -465,7 +466,13 @@ void doreference(texistate *p, cmdid cmd, size_t &pos)
 		return;
 	assert(refindex[cmd] != NOROW);
 	const refrow &r = refs[refindex[cmd]];
-	const unsigned filled = r.more == REF_BOOK ? filledargs(p, pos, 5) : r.more == REF_TEXT ? filledargs(p, pos, 3) : 0;
+	// Most references are one plain argument: its list needs no reading
+	// ahead, and it is written in one piece.
+	const size_t simple = simplegroup(p, pos);
+	const unsigned filled = simple                ? 1u
+				: r.more == REF_BOOK ? filledargs(p, pos, 5)
+				: r.more == REF_TEXT ? filledargs(p, pos, 3)
+						     : 0;
 	const bool book = r.more == REF_BOOK && (filled & 1u << 4);
 	const bool whole = book && !(filled & 1u);
 	if (r.text != nullptr) {
@@ -477,7 +484,7 @@ void doreference(texistate *p, cmdid cmd, size_t &pos)
 		more = dropnextarg(p, pos, 0);
 	else {
 		outmacroopen(p, r.macro);
-		more = parsenextarg(p, pos, 0);
+		more = simplewrite(p, pos, simple) ? 0 : parsenextarg(p, pos, 0);
 	}
 	if (book) {
 		if (!whole)

@@ -228,3 +228,66 @@ TEST(textrun, wordinonepiecematchesbytebybyte)
 					<< (macroline ? " on a macro line" : "") << (code ? " in code" : "");
 	}
 }
+
+namespace {
+
+// A braced group on an open macro line, written by the group loop or, where
+// it is simple enough, in one piece: what is written, the line state and
+// the position after it.
+std::tuple<std::string, size_t, char, size_t, size_t, bool> group(const std::string &text, size_t column, char last, bool code,
+    bool onepiece)
+{
+	texistate st;
+	std::string out;
+	loadtext(st, text, out, 256);
+	st.column = column;
+	st.out.last = last;
+	st.openmacros = 1;
+	st.codedepth = code;
+	size_t pos = 0;
+	bool simple = false;
+	if (onepiece)
+		simple = simplewrite(&st, pos, simplegroup(&st, pos));
+	try {
+		if (!simple)
+			parsegroup(&st, pos);
+	} catch (const texiexit &) {
+		// A command in the group may end the run: then both ways must.
+		pos = SIZE_MAX;
+	}
+	char written = st.out.last;
+	outflush(&st);
+	return {out, st.column, written, pos, st.inputs[0].col, simple};
+}
+
+} // namespace
+
+// The arguments of font commands and references are mostly a few plain
+// words: those are written in one piece, and must come out as the group
+// loop writes them, guards included, whether the bytes after the group
+// fill a block or not.
+TEST(textrun, simplegroupmatchesgrouploop)
+{
+	const char *pieces[] = {"Fl", "It", "Bsx", "Ns", "%A", ".", ",", "|", "(", ")", "a", "word", "x.y", "--opt", " ", "  ", "\t",
+	    "\n", "\\", "\"", "`", "'", "@", "{", "a-word-longer-than-sixteen-bytes"};
+	std::mt19937 rng(20261211);
+	int simple = 0;
+	for (int i = 0; i < 4000; i++) {
+		std::string body;
+		for (int k = static_cast<int>(rng() % 6) + 1; k > 0; k--)
+			body += pieces[rng() % std::size(pieces)];
+		const std::string text = "{" + body + "}" + (rng() % 2 ? std::string(" after it, and more") : std::string());
+		size_t column = rng() % 80 + 4;
+		char last = rng() % 2 ? ' ' : 'x';
+		bool code = rng() % 2;
+		auto fast = group(text, column, last, code, true);
+		auto loop = group(text, column, last, code, false);
+		simple += std::get<5>(fast);
+		std::get<5>(fast) = std::get<5>(loop) = false;
+		ASSERT_EQ(fast, loop) << testing::PrintToString(text) << " at column " << column << (code ? " in code" : "")
+				      << " after " << testing::PrintToString(last);
+	}
+	// Both ways were taken, and often.
+	EXPECT_GT(simple, 500);
+	EXPECT_LT(simple, 3500);
+}
