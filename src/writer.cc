@@ -1182,11 +1182,24 @@ bool simplewrite(texistate *p, size_t &pos, size_t n)
 	// A word after the macro's name or a space is a whole argument; a
 	// group whose words need no guard is copied whole.
 	bool guards = false;
-	for (size_t i = 0, j = 0; i < n && !guards; i = ++j) {
-		while (j < n && s[j] != ' ')
-			j++;
-		guards = guardedword(p, s + i, j - i, i != 0 || o.last == ' ');
-	}
+#ifdef __SSE2__
+	if (n < 16 && in.text.size() - pos > 16) {
+		// The words are read off the spaces of one block.
+		const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+		const unsigned sp = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')))) & ((1u << n) - 1);
+		for (size_t i = 0; i < n && !guards;) {
+			const unsigned after = sp >> i;
+			const size_t len = after ? static_cast<size_t>(__builtin_ctz(after)) : n - i;
+			guards = guardedword(p, s + i, len, i != 0 || o.last == ' ');
+			i += len + 1;
+		}
+	} else
+#endif
+		for (size_t i = 0, j = 0; i < n && !guards; i = ++j) {
+			while (j < n && s[j] != ' ')
+				j++;
+			guards = guardedword(p, s + i, j - i, i != 0 || o.last == ' ');
+		}
 	if (!guards) {
 		shortcopy(d, s, n);
 		d += n;
