@@ -61,13 +61,8 @@ void pastname(texistate *p, size_t &pos, size_t end)
 	size_t n = end - pos;
 	if (n == 2 && in.text.byte(pos + 1) == '\n')
 		advanceto(p, pos, end);
-	else if (in.splicerem >= n)
-		in.splicerem -= n;
-	else {
-		in.col += n - in.splicerem;
-		in.splicerem = 0;
-	}
-	pos = end;
+	else
+		pastword(in, pos, n);
 }
 
 } // namespace

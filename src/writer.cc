@@ -1083,14 +1083,8 @@ static inline bool wordinonepiece(texistate *p, size_t &pos, char delim)
 	o.last = s[n - 1];
 	p->column += n;
 	p->parabreak = 0;
-	// A word holds no newline: only the column moves.
-	if (in.splicerem >= n)
-		in.splicerem -= n;
-	else {
-		in.col += n - in.splicerem;
-		in.splicerem = 0;
-	}
-	pos += n;
+	// A word holds no newline.
+	pastword(in, pos, n);
 	return true;
 #else
 	(void)p;
