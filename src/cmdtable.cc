@@ -337,7 +337,7 @@ extern constexpr cmdentry cmdtable[CMD_NONE] = {
 	{ doskipline,      "shorttitlepage"       }, // 317
 	{ doskipline,      "listoffloats"         }, // 318
 	{ doskipline,      "nodedescription"      }, // 319
-	{ doskipline,      "indent"               }, // 320
+	{ dolinetext,      "indent"               }, // 320
 	{ doskipline,      "subentry"             }, // 321
 	{ doskipline,      "cpindex"              }, // 322
 	{ doskipline,      "fnindex"              }, // 323

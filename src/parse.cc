@@ -415,9 +415,9 @@ void doskipline(texistate *p, cmdid, size_t &pos)
 }
 
 // Commands that only change how their line is set (@center, @exdent,
-// @noindent), which a page does not do.  Alone on a line they go with it;
-// before text they go with the blanks after them, and the text is parsed
-// as if they were not there.
+// @indent, @noindent), which a page does not do.  Alone on a line they go
+// with it; before text they go with the blanks after them, and the text is
+// parsed as if they were not there.
 void dolinetext(texistate *p, cmdid, size_t &pos)
 {
 	size_t end = pos, size = BUFSZ(p);
